@@ -1,0 +1,60 @@
+// Pieces shared by the files of the emulated Windows host: process start-up, the
+// executable's module, and the conversions at the host's edges (UTF-8 for the terminal,
+// file names and libmsi; '/' for paths).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform::posix {
+
+// One resource of a module, as the build embeds it. A type or name is a string when its
+// text is not null, else the integer id beside it.
+struct EmbeddedResource {
+  const char16_t* TypeName;
+  WORD TypeId;
+  const char16_t* Name;
+  WORD NameId;
+  LANGID Language;
+  const unsigned char* Begin;
+  const unsigned char* End;
+};
+
+// Records argv for GetCommandLineW and settles the user default locale. Called first
+// by main; tests may call it again to stand for another process start.
+void InitializeProcess(int argc, char** argv);
+
+// argv as InitializeProcess recorded it (empty before).
+const std::vector<std::string>& ProcessArguments();
+
+// The executable's own module: the resource table that the build embedded.
+HINSTANCE MainModule();
+
+// A module over a table of one's own (tests use it for a module without some resource).
+// The table must outlive the module, which lives as long as the process.
+HINSTANCE MakeModule(const EmbeddedResource* resources, std::size_t count);
+
+// Text conversions at the host's edges. Invalid sequences become U+FFFD.
+std::string ToUtf8(std::u16string_view text);
+std::u16string FromUtf8(std::string_view text);
+
+// A Windows-shaped path as the file system takes it: UTF-8, backslashes made '/'.
+std::string NativePath(LPCWSTR path);
+
+// Maps the errno of a failed system call to the Windows last-error code and sets it.
+void SetLastErrorFromErrno(int error);
+
+}  // namespace platform::posix
+
+// The module handle of the emulated host: a table of embedded resources.
+struct platform::HINSTANCE__ {
+  const platform::posix::EmbeddedResource* Resources;
+  std::size_t Count;
+};
+
+// The table generated from the resource script (resources/).
+extern "C" const platform::posix::EmbeddedResource spsetup_embedded_resources[];
+extern "C" const std::size_t spsetup_embedded_resource_count;
