@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the test build (AddressSanitizer and
+# UndefinedBehaviorSanitizer) and runs every test: the unit and end-to-end tests,
+# the formatting check and the checks of the Windows executable.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup-debian.sh
+
+echo "== formatting"
+git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+
+echo "== unit and end-to-end tests"
+cmake --preset test
+cmake --build --preset test -j "$(nproc)"
+ctest --preset test -j "$(nproc)"
+
+if [[ -x .ci/check-windows-exe.sh ]]; then
+  echo "== Windows executable"
+  .ci/check-windows-exe.sh
+fi
