@@ -8,29 +8,30 @@ namespace {
 // The white space a C runtime skips before a number.
 bool IsSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
-// The value of a piece of text as the C runtime's wide atoi gives it: leading white
-// space, an optional sign, decimal digits up to the first non-digit, clamped to the
-// signed 32-bit range; then only the low 16 bits are kept.
+// Only the low 16 bits of a piece's value make a component.
 std::uint16_t ComponentValue(const std::u16string& piece) {
+  return static_cast<std::uint16_t>(static_cast<std::uint32_t>(TextToInteger(piece)));
+}
+
+}  // namespace
+
+std::int32_t TextToInteger(std::u16string_view text) {
   std::size_t at = 0;
-  while (at < piece.size() && IsSpace(piece[at])) ++at;
+  while (at < text.size() && IsSpace(text[at])) ++at;
   bool negative = false;
-  if (at < piece.size() && (piece[at] == u'+' || piece[at] == u'-')) {
-    negative = piece[at] == u'-';
+  if (at < text.size() && (text[at] == u'+' || text[at] == u'-')) {
+    negative = text[at] == u'-';
     ++at;
   }
   // The magnitude saturates just past the range, so any number of digits is safe.
   constexpr std::int64_t kLimit = std::int64_t{INT32_MAX} + 1;
   std::int64_t magnitude = 0;
-  for (; at < piece.size() && piece[at] >= u'0' && piece[at] <= u'9'; ++at) {
-    magnitude = std::min(kLimit, magnitude * 10 + (piece[at] - u'0'));
+  for (; at < text.size() && text[at] >= u'0' && text[at] <= u'9'; ++at) {
+    magnitude = std::min(kLimit, magnitude * 10 + (text[at] - u'0'));
   }
   std::int64_t value = negative ? -magnitude : magnitude;
-  value = std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX);
-  return static_cast<std::uint16_t>(static_cast<std::uint32_t>(static_cast<std::int32_t>(value)));
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
 }
-
-}  // namespace
 
 VersionQuad ParseVersion(std::u16string text) {
   // 1. All components start at 0.

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "products/product_record.h"
 
@@ -18,6 +19,11 @@ enum class Applicability {
   TargetListed,   // the list names the target version before the installed version
   NotApplicable,  // no examined entry of the list names either of them
 };
+
+// The value of a text as the C runtime's wide atoi gives it: leading white space, an
+// optional sign, decimal digits up to the first non-digit (none gives 0), clamped to the
+// signed 32-bit range.
+std::int32_t TextToInteger(std::u16string_view text);
 
 // Parses a version text ("," counts as "."). The first three components are taken only
 // when a "." follows each; the fourth is the numeric value of the whole rest. So "5.0.60"
