@@ -1,0 +1,138 @@
+#include "payload/extraction.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/process_state.h"
+#include "payload/temp_name.h"
+#include "platform/posix/host.h"
+#include "support/scratch_dir.h"
+
+namespace {
+
+using testing_support::ScopedEnv;
+using testing_support::ScratchDir;
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+std::string Utf8(const std::u16string& text) { return platform::posix::ToUtf8(text); }
+
+bool Exists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+class Extraction : public testing::Test {
+ protected:
+  void SetUp() override { ModuleInstance = platform::posix::MainModule(); }
+  void TearDown() override { ModuleInstance = nullptr; }
+
+  // Names in the scratch directory other than those given.
+  std::vector<std::string> OtherEntries(const std::vector<std::string>& expected) {
+    std::vector<std::string> others;
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.Path())) {
+      std::string name = entry.path().filename().string();
+      if (std::find(expected.begin(), expected.end(), name) == expected.end()) {
+        others.push_back(name);
+      }
+    }
+    return others;
+  }
+
+  ScratchDir scratch;
+  const std::string package = ReadWhole(SPSETUP_SAMPLE_PACKAGE);
+};
+
+TEST_F(Extraction, GivenPathReceivesThePackageByteForByteReplacingAnOldFile) {
+  ASSERT_FALSE(package.empty());
+  scratch.WriteFile("out.msp", "an older file");
+  std::u16string path = scratch.JoinW("out.msp");
+  ASSERT_TRUE(ExtractPackage(path));
+  EXPECT_EQ(path, scratch.JoinW("out.msp"));
+  EXPECT_EQ(ReadWhole(scratch.Join("out.msp")), package);
+  EXPECT_TRUE(OtherEntries({"out.msp"}).empty());
+}
+
+TEST_F(Extraction, GivenPathIsNeverWrittenThroughALink) {
+  std::string target = scratch.WriteFile("elsewhere", "not to be touched");
+  ASSERT_EQ(symlink(target.c_str(), scratch.Join("out.msp").c_str()), 0);
+  std::u16string path = scratch.JoinW("out.msp");
+  ASSERT_TRUE(ExtractPackage(path));
+  EXPECT_EQ(ReadWhole(target), "not to be touched");
+  EXPECT_EQ(ReadWhole(scratch.Join("out.msp")), package);
+}
+
+TEST_F(Extraction, GivenPathInAMissingDirectoryWritesNothing) {
+  std::u16string path = scratch.JoinW("missing/out.msp");
+  EXPECT_FALSE(ExtractPackage(path));
+  EXPECT_EQ(path, scratch.JoinW("missing/out.msp"));
+  EXPECT_TRUE(OtherEntries({}).empty());
+}
+
+TEST_F(Extraction, MissingPackageResourceCreatesAndTouchesNothing) {
+  static const unsigned char note[] = "note";
+  static const platform::posix::EmbeddedResource onlyANote[] = {
+      {u"TXT", 0, nullptr, 206, 1046, note, note + 4}};
+  ModuleInstance = platform::posix::MakeModule(onlyANote, 1);
+  scratch.WriteFile("out.msp", "kept");
+  std::u16string given = scratch.JoinW("out.msp");
+  EXPECT_FALSE(ExtractPackage(given));
+  EXPECT_EQ(ReadWhole(scratch.Join("out.msp")), "kept");
+
+  ScopedEnv tmp("TMP", scratch.Path());
+  std::u16string temporary;
+  EXPECT_FALSE(ExtractPackage(temporary));
+  EXPECT_TRUE(OtherEntries({"out.msp"}).empty());
+}
+
+TEST_F(Extraction, EmptyPathGetsAFreshTemporaryFileAndItsName) {
+  ScopedEnv tmp("TMP", scratch.Path());
+  std::u16string first;
+  ASSERT_TRUE(ExtractPackage(first));
+  std::string firstName = Utf8(first);
+  ASSERT_EQ(firstName.rfind(scratch.Path() + "/MSP", 0), 0u) << firstName;
+  EXPECT_EQ(ReadWhole(firstName), package);
+
+  // The number after the first goes on from it; a name already taken is skipped, and a
+  // link planted there is not followed.
+  int number = std::stoi(firstName.substr(scratch.Path().size() + 4));
+  std::string planted = scratch.Join("MSP" + std::to_string(number + 1));
+  ASSERT_EQ(symlink(scratch.Join("target").c_str(), planted.c_str()), 0);
+  std::u16string second;
+  ASSERT_TRUE(ExtractPackage(second));
+  EXPECT_EQ(Utf8(second), scratch.Join("MSP" + std::to_string(number + 2)));
+  EXPECT_FALSE(Exists(scratch.Join("target")));
+  EXPECT_EQ(ReadWhole(Utf8(second)), package);
+}
+
+TEST(TempName, FallsBackFromAMissingTmpToTheGivenDirectory) {
+  ScratchDir scratch;
+  ScopedEnv tmp("TMP", scratch.Join("does-not-exist"));
+  std::u16string directory = scratch.PathW();
+  std::optional<std::u16string> name = MakeTempName(&directory, u"MSP");
+  ASSERT_TRUE(name.has_value());
+  EXPECT_EQ(Utf8(*name).rfind(scratch.Path() + "\\MSP", 0), 0u) << Utf8(*name);
+}
+
+TEST(TempName, FallsToTheRootWhenNoDirectoryExists) {
+  ScratchDir scratch;
+  ScopedEnv tmp("TMP", scratch.Join("does-not-exist"));
+  std::u16string missing = scratch.JoinW("also-missing");
+  std::optional<std::u16string> name = MakeTempName(&missing, u"MSP");
+  ASSERT_TRUE(name.has_value());
+  EXPECT_EQ(Utf8(*name).rfind("\\MSP", 0), 0u) << Utf8(*name);
+}
+
+}  // namespace
