@@ -1,13 +1,70 @@
 #!/usr/bin/env bash
-# The demo itself, given a build directory: extracts the embedded patch package and
-# lists its summary information with msitools.
+# The demo, given a build directory: a scratch emulated Windows machine with three Kyro
+# products installed, the service pack run on it with its boxes on the terminal, and
+# what changed afterwards.
 set -euo pipefail
-build=$(cd "${1:-build/release}" && pwd)
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$top/build/release}" && pwd)
+spsetup="$build/src/spsetup"
+emu="$build/tools/installer-emu/installer-emu"
+
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+export EMU_INSTALLER_ROOT="$scratch/installer" TMP="$scratch/tmp" EMU_USER_LCID=1033
+mkdir -p "$TMP" "$scratch/packages"
 
-echo "spsetup /e $scratch/package.msp"
-"$build/src/spsetup" /e "$scratch/package.msp"
-echo
-echo "msiinfo suminfo package.msp"
-msiinfo suminfo "$scratch/package.msp"
+say() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
+
+# The products the sample patch targets, in the order of its target list: one the patch
+# applies to (German), one already patched (English), one at a version the patch is not
+# for (Japanese).
+products=(
+  "{6F0C2A51-5B2E-4D7A-9C3E-0A1B2C3D4E51}|Kyro Studio|5.1.8.0|1031"
+  "{A3D91E07-7C44-4B19-8E2F-3C5D6E7F8091}|Kyro Viewer|5.2.0.0|1033"
+  "{D2B7F6C3-19A8-4E5D-B0C1-7E8F9A0B1C2D}|Kyro Server|5.1.9.0|1041"
+)
+
+say "The service pack's package"
+"$spsetup" /e "$scratch/package.msp"
+msiinfo suminfo "$scratch/package.msp" | sed 's/^/  /'
+
+say "A machine with three Kyro products (installer-emu install)"
+for entry in "${products[@]}"; do
+  IFS='|' read -r code name version language <<<"$entry"
+  dir="$scratch/packages/$language"
+  mkdir -p "$dir"
+  printf 'Property\tValue\ns72\tl0\nProperty\tProperty\nProductCode\t%s\nProductVersion\t%s\nProductName\t%s\nProductLanguage\t%s\nManufacturer\tNorvane\n' \
+    "$code" "$version" "$name" "$language" >"$dir/Property.idt"
+  cp "$top/demo/InstallExecuteSequence.idt" "$top/demo/Registry.idt" "$dir/"
+  (cd "$dir" && msibuild product.msi -i Property.idt -i InstallExecuteSequence.idt -i Registry.idt)
+  "$emu" install "$dir/product.msi"
+done
+"$emu" list | sed 's/^/  /'
+
+studio="${products[0]%%|*}"
+cache=$("$emu" info "$studio" LocalPackage)
+show_rows() {
+  msiinfo export "$cache" InstallExecuteSequence |
+    grep -E '^(ResolveSourceDir|SetMergeManufacturerMDBCD|MergeManufacturerMDBCD|SetMergeManufacturerMDBCDEX|MergeManufacturerMDBCDEX|SetUncabManufacturerCD|UncabManufacturerCD|HarvestInstallSelection)\s' |
+    sed 's/^/  /'
+  msiinfo export "$cache" Registry | grep -E '^(registry461|KYROMiniDump_SendAppArgs)\s' | sed 's/^/  /'
+}
+say "Kyro Studio's cached database before (conditions and registry components)"
+show_rows
+
+say "spsetup (the install; answer its boxes)"
+"$spsetup"
+
+say "The products afterwards"
+for entry in "${products[@]}"; do
+  IFS='|' read -r code name _ language <<<"$entry"
+  printf '  %-12s %s  language %s  version %s  patches %s\n' "$name" "$code" "$language" \
+    "$("$emu" info "$code" VersionString)" "$("$emu" info "$code" Patches 2>/dev/null || true)"
+done
+
+say "Kyro Studio's cached database after: the rows spsetup rewrote"
+show_rows
+
+say "Temporary directory after the run (the package copy is deleted)"
+ls -A "$TMP" | sed 's/^/  /'
+echo "  (empty)" | { [[ -z "$(ls -A "$TMP")" ]] && cat || true; }

@@ -1,0 +1,265 @@
+// The default run through the built executable, on a scratch emulated machine set up with
+// installer-emu, as a user meets it: the boxes seen, the products' versions, the cached
+// databases and the temporary package afterwards.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+#include "app/process_state.h"
+#include "messages/message_catalogue.h"
+#include "platform/posix/host.h"
+#include "support/dialog_log.h"
+#include "support/msi_tables.h"
+#include "support/named_process.h"
+#include "support/program_run.h"
+#include "support/scratch_dir.h"
+
+namespace {
+
+using namespace testing_support;
+
+// The sample package's three targets, in the order of its target list.
+const std::string kStudio = "{6F0C2A51-5B2E-4D7A-9C3E-0A1B2C3D4E51}";
+const std::string kViewer = "{A3D91E07-7C44-4B19-8E2F-3C5D6E7F8091}";
+const std::string kServer = "{D2B7F6C3-19A8-4E5D-B0C1-7E8F9A0B1C2D}";
+
+const std::vector<std::string> kRewrittenActions = {
+    "ResolveSourceDir",         "SetMergeManufacturerMDBCD",
+    "MergeManufacturerMDBCD",   "SetMergeManufacturerMDBCDEX",
+    "MergeManufacturerMDBCDEX", "SetUncabManufacturerCD",
+    "UncabManufacturerCD",      "HarvestInstallSelection"};
+const char kConditionThree[] = "Installed AND NOT MSIPATCHREMOVE";
+const char kNewComponent[] = "KYROX.kyrm.9A0AD67F_1899_4E39_B406_AAD935BD48BE";
+
+struct Product {
+  std::string Code;
+  std::string Name;
+  std::string Version;
+  std::string Language;
+};
+
+// A text of the executable's catalogue in `language`, with `substitution` for its %s or
+// %d, as the user sees it.
+std::u16string Catalogue(unsigned id, unsigned language, const std::u16string& substitution = u"") {
+  platform::LCID saved = platform::GetThreadLocale();
+  platform::SetThreadLocale(language);
+  std::u16string text;
+  LoadMessageText(platform::posix::MainModule(), id, text, 256);
+  platform::SetThreadLocale(saved);
+  for (const char16_t* placeholder : {u"%s", u"%d"}) {
+    std::size_t at = text.find(placeholder);
+    if (at != std::u16string::npos) text.replace(at, 2, substitution);
+  }
+  return text;
+}
+
+class InstallRun : public testing::Test {
+ protected:
+  void Install(const Product& product) {
+    std::string package = scratch.Join("product-" + product.Language + product.Version + ".msi");
+    ASSERT_TRUE(MakeProductDatabase(
+        package, {product.Code, product.Version, product.Name, product.Language},
+        {InstallExecuteSequenceTable({{"CostInitialize", "", 800},
+                                      {"ResolveSourceDir", "NOT Installed", 1010},
+                                      {"SetMergeManufacturerMDBCD", "NOT Installed", 1020},
+                                      {"MergeManufacturerMDBCD", "NOT Installed", 1030},
+                                      {"SetMergeManufacturerMDBCDEX", "NOT Installed", 1040},
+                                      {"MergeManufacturerMDBCDEX", "NOT Installed", 1050},
+                                      {"SetUncabManufacturerCD", "NOT Installed", 1060},
+                                      {"UncabManufacturerCD", "NOT Installed", 1070},
+                                      {"HarvestInstallSelection", "Installed", 1080},
+                                      {"InstallFinalize", "", 6600}}),
+         RegistryTable(
+             {{"registry461", 2, "SOFTWARE\\Norvane\\Kyro", "Dir", "x", "Core"},
+              {"KYROMiniDump_SendAppArgs", 2, "SOFTWARE\\Norvane\\Kyro", "A", "1", "Core"},
+              {"registryOther", 2, "SOFTWARE\\Norvane\\Kyro", "B", "2", "Core"}})}));
+    ProgramResult result = Emu({"install", package});
+    ASSERT_EQ(result.ExitCode, 0) << result.Output;
+  }
+
+  ProgramResult Emu(const std::vector<std::string>& arguments) {
+    return RunProgram(SPSETUP_INSTALLER_EMU, arguments, Environment());
+  }
+
+  std::string Info(const std::string& code, const std::string& property) {
+    std::string value = Emu({"info", code, property}).Output;
+    while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
+    return value;
+  }
+
+  std::vector<std::pair<std::string, std::string>> Environment() {
+    return {{"EMU_INSTALLER_ROOT", scratch.Join("installer")},
+            {"TMP", temp.Path()},
+            {"EMU_USER_LCID", "1033"},
+            {"EMU_DIALOG_LOG", scratch.Join("dialogs.log")},
+            {"EMU_DIALOG_SCRIPT", script}};
+  }
+
+  std::vector<DialogRecord> Run(const std::vector<std::string>& arguments = {}) {
+    ProgramResult result = RunProgram(SPSETUP_EXE, arguments, Environment(), scratch.Path());
+    EXPECT_EQ(result.ExitCode, 0) << result.Output;
+    return ReadDialogLog(scratch.Join("dialogs.log"));
+  }
+
+  std::vector<std::string> TempEntries() {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(temp.Path())) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  // Condition by action, component by registry key, of a product's cached database.
+  std::map<std::string, std::string> CachedRows(const std::string& code) {
+    std::string cache = Info(code, "LocalPackage");
+    std::map<std::string, std::string> rows;
+    for (const auto& row : ReadRows(cache, "SELECT Action,Condition FROM InstallExecuteSequence")) {
+      rows[row[0]] = row[1];
+    }
+    for (const auto& row : ReadRows(cache, "SELECT Registry,Component_ FROM Registry")) {
+      rows[row[0]] = row[1];
+    }
+    return rows;
+  }
+
+  void ExpectFixedUp(const std::string& code) {
+    std::map<std::string, std::string> rows = CachedRows(code);
+    EXPECT_EQ(rows["HarvestInstallSelection"], kConditionThree);
+    EXPECT_EQ(rows["ResolveSourceDir"].rfind("NOT Installed OR (REINSTALLMODE", 0), 0u);
+    EXPECT_EQ(rows["registry461"], kNewComponent);
+    EXPECT_EQ(rows["KYROMiniDump_SendAppArgs"], kNewComponent);
+    EXPECT_EQ(rows["registryOther"], "Core");
+    EXPECT_EQ(rows["CostInitialize"], "");
+  }
+
+  void ExpectUntouched(const std::string& code) {
+    std::map<std::string, std::string> rows = CachedRows(code);
+    EXPECT_EQ(rows["HarvestInstallSelection"], "Installed");
+    EXPECT_EQ(rows["registry461"], "Core");
+  }
+
+  ScratchDir scratch;
+  ScratchDir temp;
+  std::string script;
+};
+
+struct Box {
+  std::u16string Caption;
+  std::u16string Text;
+  unsigned long Style;
+};
+
+void ExpectBoxes(const std::vector<DialogRecord>& seen, const std::vector<Box>& expected) {
+  ASSERT_EQ(seen.size(), expected.size());
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(seen[i].Caption, expected[i].Caption);
+    EXPECT_EQ(seen[i].Text, expected[i].Text);
+    EXPECT_EQ(seen[i].Style, expected[i].Style);
+  }
+}
+
+TEST_F(InstallRun, EveryProductUpToDateEndsWithOneMessageInTheUsersLanguage) {
+  Install({kStudio, "Kyro Studio", "5.2.0.0", "1031"});
+  Install({kServer, "Kyro Server", "5.2", "1041"});  // parses to 5.0.0.0: not up to date
+  Install({kViewer, "Kyro Viewer", "5.2.0", "1041"});
+  // Server is classified by the walk and named in 308; only a list of up-to-date products
+  // gets the closing 306, so the case of all up to date comes after.
+  auto mixed = Run();
+  ExpectBoxes(mixed, {{Catalogue(311, 1041), Catalogue(308, 1041, u"Kyro Server"), 0x50010}});
+  EXPECT_TRUE(TempEntries().empty());
+
+  ASSERT_EQ(Emu({"set", kServer, "VersionString", "5,2,0,0"}).ExitCode, 0);
+  std::filesystem::remove(scratch.Join("dialogs.log"));
+  ExpectBoxes(Run(), {{Catalogue(313, 1033), Catalogue(306, 1033, u"Kyro Server"), 0x50010}});
+  EXPECT_TRUE(TempEntries().empty());
+  EXPECT_EQ(Info(kStudio, "VersionString"), "5.2.0.0");
+}
+
+TEST_F(InstallRun, UpToDateAndNotApplicableReportsOnlyTheSecondInItsLanguage) {
+  Install({kStudio, "Kyro Studio", "5.2.0.0", "1033"});
+  Install({kViewer, "Kyro Viewer", "5.1.9.0", "1031"});
+  ExpectBoxes(Run(), {{Catalogue(311, 1031), Catalogue(308, 1031, u"Kyro Viewer"), 0x50010}});
+  EXPECT_EQ(Info(kViewer, "VersionString"), "5.1.9.0");
+  ExpectUntouched(kViewer);
+  EXPECT_TRUE(TempEntries().empty());
+}
+
+TEST_F(InstallRun, TwoApplicableProductsTheFirstRefusedEachInItsLanguage) {
+  Install({kStudio, "Kyro Studio", "5.1.8.0", "1031"});
+  Install({kServer, "Kyro Server", "5.0.60.2", "1041"});
+  ASSERT_EQ(Emu({"fail", kStudio, "1603"}).ExitCode, 0);
+  ExpectBoxes(Run(), {{Catalogue(311, 1031), Catalogue(300, 1031, u"1603"), 0x50010},
+                      {Catalogue(312, 1041), Catalogue(301, 1041), 0x50040}});
+  EXPECT_EQ(Info(kStudio, "VersionString"), "5.1.8.0");
+  EXPECT_EQ(Info(kServer, "VersionString"), "5.2.0.0");
+  // Both cached databases were corrected before the installer was asked.
+  ExpectFixedUp(kStudio);
+  ExpectFixedUp(kServer);
+  EXPECT_TRUE(TempEntries().empty());
+}
+
+TEST_F(InstallRun, RestartResultsCountAsSuccess) {
+  for (const char* result : {"3010", "1641"}) {
+    SCOPED_TRACE(result);
+    Install({kViewer, "Kyro Viewer", "5.1.8.0", "1033"});
+    ASSERT_EQ(Emu({"fail", kViewer, result}).ExitCode, 0);
+    ExpectBoxes(Run(), {{u"Installation Successful",
+                         u"The service pack has been successfully installed.", 0x50040}});
+    EXPECT_EQ(Info(kViewer, "VersionString"), "5.2.0.0");
+    ASSERT_EQ(Emu({"uninstall", kViewer}).ExitCode, 0);
+    std::filesystem::remove(scratch.Join("dialogs.log"));
+  }
+}
+
+TEST_F(InstallRun, ALanguageThatIsNoNumberKeepsTheStartingLanguage) {
+  Install({kViewer, "Kyro Viewer", "5.1.9.0", "1031"});
+  ASSERT_EQ(Emu({"set", kViewer, "Language", "Deutsch"}).ExitCode, 0);
+  ExpectBoxes(Run(), {{u"Installation Error", Catalogue(308, 1033, u"Kyro Viewer"), 0x50010}});
+}
+
+TEST_F(InstallRun, NoTargetInstalledLeavesTheTemporaryPackage) {
+  Install({"{11111111-2222-3333-4444-555555555555}", "Other", "5.1.8.0", "1033"});
+  ExpectBoxes(Run(), {{u"Installation Error", Catalogue(307, 1033), 0x50010}});
+  EXPECT_EQ(TempEntries(), std::vector<std::string>{"MSP2"});
+}
+
+TEST_F(InstallRun, CancelledGuardPatchesNothing) {
+  Install({kStudio, "Kyro Studio", "5.1.8.0", "1031"});
+  NamedProcess host(scratch.Path(), "kyro.exe");
+  script = "retry,cancel";
+  std::vector<DialogRecord> boxes = Run();
+  ASSERT_EQ(boxes.size(), 3u);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(boxes[i].Style, 0x50015u);
+    EXPECT_EQ(boxes[i].Caption, Catalogue(311, 1033));
+    EXPECT_NE(boxes[i].Text.find(u"Velmora\n"), std::u16string::npos);
+  }
+  EXPECT_EQ(boxes[0].Answer, 4);
+  EXPECT_EQ(boxes[1].Answer, 2);
+  EXPECT_EQ(boxes[2].Caption, u"Installation Error");
+  EXPECT_EQ(boxes[2].Text.find(u"A problem prevented"), 0u);
+  EXPECT_EQ(Info(kStudio, "VersionString"), "5.1.8.0");
+  ExpectUntouched(kStudio);
+  EXPECT_EQ(TempEntries().size(), 1u);
+}
+
+TEST_F(InstallRun, QuietRunShowsNothingButTheGuard) {
+  Install({kStudio, "Kyro Studio", "5.1.8.0", "1031"});
+  {
+    NamedProcess host(scratch.Path(), "KYRO.EXE");
+    script = "cancel";
+    std::vector<DialogRecord> boxes = Run({"/q"});
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].Style, 0x50015u);
+    EXPECT_EQ(Info(kStudio, "VersionString"), "5.1.8.0");
+  }
+  std::filesystem::remove(scratch.Join("dialogs.log"));
+  EXPECT_TRUE(Run({"/q"}).empty());
+  EXPECT_EQ(Info(kStudio, "VersionString"), "5.2.0.0");
+  ExpectFixedUp(kStudio);
+}
+
+}  // namespace
