@@ -79,10 +79,10 @@ std::vector<Pixel> Draw(int size) {
 
 // The sixteen colors of the 4-bit images (the classic display palette).
 std::vector<Color> SixteenColors() {
-  return {{0, 0, 0},       {0x80, 0, 0},    {0, 0x80, 0},       {0x80, 0x80, 0},
-          {0, 0, 0x80},    {0x80, 0, 0x80}, {0, 0x80, 0x80},    {0xC0, 0xC0, 0xC0},
-          {0x80, 0x80, 0x80}, {0xFF, 0, 0}, {0, 0xFF, 0},       {0xFF, 0xFF, 0},
-          {0, 0, 0xFF},    {0xFF, 0, 0xFF}, {0, 0xFF, 0xFF},    {0xFF, 0xFF, 0xFF}};
+  return {{0, 0, 0},          {0x80, 0, 0},    {0, 0x80, 0},    {0x80, 0x80, 0},
+          {0, 0, 0x80},       {0x80, 0, 0x80}, {0, 0x80, 0x80}, {0xC0, 0xC0, 0xC0},
+          {0x80, 0x80, 0x80}, {0xFF, 0, 0},    {0, 0xFF, 0},    {0xFF, 0xFF, 0},
+          {0, 0, 0xFF},       {0xFF, 0, 0xFF}, {0, 0xFF, 0xFF}, {0xFF, 0xFF, 0xFF}};
 }
 
 // The 256 colors of the 8-bit images: a 6x6x6 color cube and 40 shades of gray.
@@ -220,8 +220,8 @@ int main(int argc, char** argv) {
   const std::string output = argv[1];
   const std::string partial = output + ".partial";
   std::FILE* stream = std::fopen(partial.c_str(), "wb");
-  bool written = stream != nullptr &&
-                 std::fwrite(file.data(), 1, file.size(), stream) == file.size();
+  bool written =
+      stream != nullptr && std::fwrite(file.data(), 1, file.size(), stream) == file.size();
   if (stream != nullptr && std::fclose(stream) != 0) written = false;
   if (!written || std::rename(partial.c_str(), output.c_str()) != 0) {
     std::perror(("make-icon: cannot write " + output).c_str());

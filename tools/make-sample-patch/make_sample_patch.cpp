@@ -22,8 +22,8 @@ struct PatchDescription {
   std::vector<std::pair<std::string, std::string>> Metadata;  // MsiPatchMetadata rows
 };
 
-constexpr const char* kSummaryKeys[] = {"Title",     "Subject", "Author",
-                                        "Comments",  "PatchCode", "Targets"};
+constexpr const char* kSummaryKeys[] = {"Title",    "Subject",   "Author",
+                                        "Comments", "PatchCode", "Targets"};
 constexpr const char* kRequiredKeys[] = {"Title", "PatchCode", "Targets"};
 constexpr const char kMetadataPrefix[] = "Metadata.";
 
