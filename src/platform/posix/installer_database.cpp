@@ -1,0 +1,429 @@
+// Installation databases through libmsi: open (read-only or transacted), views over
+// queries, records, writing a fetched row back, and the crash-safe commit.
+#include "platform/posix/installer_database.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+
+#include "platform/posix/host.h"
+#include "platform/posix/installer_handles.h"
+
+namespace platform {
+namespace posix {
+
+CommitHook commitHookForTesting = nullptr;
+
+DatabaseObject::~DatabaseObject() {
+  // libmsi removes its own output files when the database is released; a commit stopped
+  // before its move can leave the first one, which is ours to remove.
+  Database.reset();
+  if (!PersistPath.empty()) unlink(PersistPath.c_str());
+}
+
+namespace {
+
+std::string DirectoryOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string BaseNameOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool SyncPath(const std::string& path, int flags) {
+  int descriptor = open(path.c_str(), flags | O_CLOEXEC);
+  if (descriptor < 0) return false;
+  bool synced = fsync(descriptor) == 0;
+  close(descriptor);
+  return synced;
+}
+
+// The query's tokens as far as finding its table needs: words, `quoted names`, 'strings'
+// and single punctuation characters.
+std::vector<std::string> QueryTokens(std::string_view query) {
+  std::vector<std::string> tokens;
+  std::size_t i = 0;
+  while (i < query.size()) {
+    char c = query[i];
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      ++i;
+    } else if (c == '`' || c == '\'') {
+      std::size_t end = query.find(c, i + 1);
+      if (end == std::string_view::npos) end = query.size();
+      tokens.emplace_back(c == '`' ? query.substr(i + 1, end - i - 1) : query.substr(i, end - i));
+      i = end + 1;
+    } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.') {
+      std::size_t start = i;
+      while (i < query.size() && (std::isalnum(static_cast<unsigned char>(query[i])) ||
+                                  query[i] == '_' || query[i] == '.')) {
+        ++i;
+      }
+      tokens.emplace_back(query.substr(start, i - start));
+    } else {
+      tokens.emplace_back(1, c);
+      ++i;
+    }
+  }
+  return tokens;
+}
+
+bool SameWord(const std::string& token, const char* word) {
+  std::size_t i = 0;
+  for (; i < token.size() && word[i] != '\0'; ++i) {
+    if (std::toupper(static_cast<unsigned char>(token[i])) != word[i]) return false;
+  }
+  return i == token.size() && word[i] == '\0';
+}
+
+// The one table a SELECT reads; empty for other statements and for a join.
+std::string SelectedTable(std::string_view query) {
+  std::vector<std::string> tokens = QueryTokens(query);
+  if (tokens.empty() || !SameWord(tokens[0], "SELECT")) return {};
+  for (std::size_t i = 1; i + 1 < tokens.size(); ++i) {
+    if (!SameWord(tokens[i], "FROM")) continue;
+    if (i + 2 < tokens.size() && tokens[i + 2] == ",") return {};
+    return tokens[i + 1];
+  }
+  return {};
+}
+
+std::vector<std::string> RecordTexts(LibmsiRecord* record) {
+  std::vector<std::string> texts;
+  if (record == nullptr) return texts;
+  guint count = libmsi_record_get_field_count(record);
+  for (guint field = 1; field <= count; ++field) {
+    gchar* text = libmsi_record_get_string(record, field);
+    texts.emplace_back(text != nullptr ? text : "");
+    g_free(text);
+  }
+  return texts;
+}
+
+// One value bound to a "?" of a statement, with the type of the column it stands for.
+struct Parameter {
+  FieldValue Value;
+  std::string Type;
+};
+
+// Runs one statement with its parameters; the rows it yields when asked for them.
+bool RunStatement(LibmsiDatabase* database, const std::string& sql,
+                  const std::vector<Parameter>& parameters, std::size_t* rowCount = nullptr) {
+  GErrorHolder error;
+  GObjectPtr<LibmsiQuery> query(libmsi_query_new(database, sql.c_str(), &error.Error));
+  if (!query) return false;
+  GObjectPtr<LibmsiRecord> bound(libmsi_record_new(static_cast<guint>(parameters.size())));
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    WriteField(bound.get(), static_cast<guint>(i + 1), parameters[i].Value, parameters[i].Type);
+  }
+  bool ok =
+      libmsi_query_execute(query.get(), parameters.empty() ? nullptr : bound.get(), &error.Error);
+  if (ok && rowCount != nullptr) {
+    *rowCount = 0;
+    while (GObjectPtr<LibmsiRecord> row{libmsi_query_fetch(query.get(), nullptr)}) ++*rowCount;
+  }
+  libmsi_query_close(query.get(), nullptr);
+  return ok;
+}
+
+std::string Quoted(const std::string& name) { return "`" + name + "`"; }
+
+// "`a` = ? AND `b` = ?" over the given columns, with their parameters appended.
+std::string KeyCondition(const ViewObject& view, const std::vector<std::size_t>& keys,
+                         const std::vector<FieldValue>& values, std::vector<Parameter>& bound) {
+  std::string condition;
+  for (std::size_t key : keys) {
+    if (!condition.empty()) condition += " AND ";
+    condition += Quoted(view.Columns[key]) + " = ?";
+    bound.push_back({values[key], view.Types[key]});
+  }
+  return condition;
+}
+
+bool InsertRow(LibmsiDatabase* database, const ViewObject& view,
+               const std::vector<FieldValue>& values) {
+  std::string names;
+  std::string marks;
+  std::vector<Parameter> bound;
+  for (std::size_t i = 0; i < view.Columns.size(); ++i) {
+    names += (i > 0 ? ", " : "") + Quoted(view.Columns[i]);
+    marks += i > 0 ? ", ?" : "?";
+    bound.push_back({values[i], view.Types[i]});
+  }
+  return RunStatement(
+      database, "INSERT INTO " + Quoted(view.Table) + " (" + names + ") VALUES (" + marks + ")",
+      bound);
+}
+
+// MSIMODIFY_REPLACE: the row with the fetched key takes the record's values. When the
+// record's key fields still hold the fetched key, the row is updated in place (inserted if
+// it is gone); when they were changed, the fetched row is deleted and the record inserted.
+UINT ReplaceRow(const ViewObject& view, RecordObject& record) {
+  LibmsiDatabase* database = view.Database->Database.get();
+  // 1. The table's primary key columns, each of which the view must read.
+  GErrorHolder error;
+  GObjectPtr<LibmsiRecord> keyNames(
+      libmsi_database_get_primary_keys(database, view.Table.c_str(), &error.Error));
+  std::vector<std::string> names = RecordTexts(keyNames.get());
+  if (names.empty()) return ERROR_FUNCTION_FAILED;
+  std::vector<std::size_t> keys;
+  for (const std::string& name : names) {
+    std::size_t column = 0;
+    while (column < view.Columns.size() && view.Columns[column] != name) ++column;
+    if (column == view.Columns.size()) return ERROR_FUNCTION_FAILED;
+    keys.push_back(column);
+  }
+  // 2. The record's values now, and the key it was fetched with.
+  std::vector<FieldValue> values;
+  for (std::size_t i = 0; i < view.Columns.size(); ++i) {
+    values.push_back(ReadField(record.Record.get(), static_cast<guint>(i + 1)));
+  }
+  const std::vector<FieldValue>& fetched =
+      record.Fetched.size() == values.size() ? record.Fetched : values;
+  bool keyChanged = false;
+  for (std::size_t key : keys) {
+    keyChanged |=
+        values[key].IsNull != fetched[key].IsNull || values[key].Text != fetched[key].Text;
+  }
+  // 3. Write the row.
+  const std::string table = Quoted(view.Table);
+  bool ok = false;
+  if (keyChanged) {
+    std::vector<Parameter> bound;
+    std::string condition = KeyCondition(view, keys, fetched, bound);
+    ok = RunStatement(database, "DELETE FROM " + table + " WHERE " + condition, bound) &&
+         InsertRow(database, view, values);
+  } else {
+    std::vector<Parameter> lookup;
+    std::string condition = KeyCondition(view, keys, values, lookup);
+    std::size_t found = 0;
+    if (!RunStatement(
+            database,
+            "SELECT " + Quoted(view.Columns[keys[0]]) + " FROM " + table + " WHERE " + condition,
+            lookup, &found)) {
+      return ERROR_FUNCTION_FAILED;
+    }
+    if (found == 0) {
+      ok = InsertRow(database, view, values);
+    } else {
+      std::string assignments;
+      std::vector<Parameter> bound;
+      for (std::size_t i = 0; i < view.Columns.size(); ++i) {
+        bool isKey = false;
+        for (std::size_t key : keys) isKey |= key == i;
+        if (isKey) continue;
+        assignments += (assignments.empty() ? "" : ", ") + Quoted(view.Columns[i]) + " = ?";
+        bound.push_back({values[i], view.Types[i]});
+      }
+      ok = assignments.empty() ||
+           RunStatement(database,
+                        "UPDATE " + table + " SET " + assignments + " WHERE " +
+                            KeyCondition(view, keys, values, bound),
+                        bound);
+    }
+  }
+  if (!ok) return ERROR_FUNCTION_FAILED;
+  record.Fetched = values;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+}  // namespace posix
+
+UINT MsiOpenDatabaseW(LPCWSTR path, LPCWSTR persist, MSIHANDLE* database) {
+  if (path == nullptr || database == nullptr) return ERROR_INVALID_PARAMETER;
+  // Read-only and transacted opens only: creating databases and writing them elsewhere
+  // (MSIDBOPEN_CREATE, a persist path) is not what the emulated service is for.
+  const auto mode = reinterpret_cast<ULONG_PTR>(persist);
+  if (mode != reinterpret_cast<ULONG_PTR>(MSIDBOPEN_READONLY) &&
+      mode != reinterpret_cast<ULONG_PTR>(MSIDBOPEN_TRANSACT)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  std::lock_guard<std::recursive_mutex> guard(posix::InstallerLock());
+  posix::QuietLibmsi();
+  auto object = std::make_shared<posix::DatabaseObject>();
+  object->Path = posix::NativePath(path);
+  object->ReadOnly = mode == reinterpret_cast<ULONG_PTR>(MSIDBOPEN_READONLY);
+  struct stat status;
+  if (stat(object->Path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return ERROR_OPEN_FAILED;
+  }
+  posix::GErrorHolder error;
+  if (object->ReadOnly) {
+    object->Database.reset(
+        libmsi_database_new(object->Path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error.Error));
+  } else {
+    // A commit is written to a file of its own beside the database (same file system, so
+    // the move onto the database is one rename), under a name no other opener can take.
+    std::string persistPath = posix::DirectoryOf(object->Path) + "/." +
+                              posix::BaseNameOf(object->Path) + ".commit-XXXXXX";
+    int reserved = mkstemp(persistPath.data());
+    if (reserved < 0) return ERROR_OPEN_FAILED;
+    close(reserved);
+    object->PersistPath = persistPath;
+    object->Database.reset(libmsi_database_new(object->Path.c_str(), LIBMSI_DB_FLAGS_TRANSACT,
+                                               persistPath.c_str(), &error.Error));
+  }
+  if (!object->Database) return ERROR_OPEN_FAILED;
+  *database = posix::AddHandle(std::move(object));
+  return ERROR_SUCCESS;
+}
+
+UINT MsiDatabaseOpenViewW(MSIHANDLE database, LPCWSTR query, MSIHANDLE* view) {
+  if (query == nullptr || view == nullptr) return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::recursive_mutex> guard(posix::InstallerLock());
+  auto opened = posix::FindHandle<posix::DatabaseObject>(database);
+  if (!opened) return ERROR_INVALID_HANDLE;
+  auto object = std::make_shared<posix::ViewObject>();
+  object->Database = opened;
+  object->Query = posix::ToUtf8(query);
+  // libmsi checks the statement, its tables and columns now, as the installer does: a
+  // missing table or column is a bad query (1615) already when the view is opened.
+  posix::GErrorHolder error;
+  posix::GObjectPtr<LibmsiQuery> checked(
+      libmsi_query_new(opened->Database.get(), object->Query.c_str(), &error.Error));
+  if (!checked) return ERROR_BAD_QUERY_SYNTAX;
+  posix::GObjectPtr<LibmsiRecord> names(
+      libmsi_query_get_column_info(checked.get(), LIBMSI_COL_INFO_NAMES, nullptr));
+  posix::GObjectPtr<LibmsiRecord> types(
+      libmsi_query_get_column_info(checked.get(), LIBMSI_COL_INFO_TYPES, nullptr));
+  object->Columns = posix::RecordTexts(names.get());
+  object->Types = posix::RecordTexts(types.get());
+  object->Types.resize(object->Columns.size());
+  object->Table = posix::SelectedTable(object->Query);
+  *view = posix::AddHandle(std::move(object));
+  return ERROR_SUCCESS;
+}
+
+UINT MsiViewExecute(MSIHANDLE view, MSIHANDLE parameters) {
+  std::lock_guard<std::recursive_mutex> guard(posix::InstallerLock());
+  auto object = posix::FindHandle<posix::ViewObject>(view);
+  if (!object) return ERROR_INVALID_HANDLE;
+  std::shared_ptr<posix::RecordObject> bound;
+  if (parameters != 0) {
+    bound = posix::FindHandle<posix::RecordObject>(parameters);
+    if (!bound) return ERROR_INVALID_HANDLE;
+  }
+  // A fresh libmsi query each time: a commit since the last execution reopened the
+  // database under any query made before it.
+  object->Rows.clear();
+  object->Next = 0;
+  object->Executed = false;
+  posix::GErrorHolder error;
+  LibmsiDatabase* database = object->Database->Database.get();
+  posix::GObjectPtr<LibmsiQuery> query(
+      libmsi_query_new(database, object->Query.c_str(), &error.Error));
+  if (!query) return ERROR_BAD_QUERY_SYNTAX;
+  if (!libmsi_query_execute(query.get(), bound ? bound->Record.get() : nullptr, &error.Error)) {
+    return ERROR_FUNCTION_FAILED;
+  }
+  if (!object->Columns.empty()) {
+    while (posix::GObjectPtr<LibmsiRecord> row{libmsi_query_fetch(query.get(), nullptr)}) {
+      object->Rows.push_back(std::move(row));
+    }
+  }
+  libmsi_query_close(query.get(), nullptr);
+  object->Executed = true;
+  return ERROR_SUCCESS;
+}
+
+UINT MsiViewFetch(MSIHANDLE view, MSIHANDLE* record) {
+  if (record == nullptr) return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::recursive_mutex> guard(posix::InstallerLock());
+  auto object = posix::FindHandle<posix::ViewObject>(view);
+  if (!object) return ERROR_INVALID_HANDLE;
+  *record = 0;
+  if (!object->Executed) return ERROR_FUNCTION_FAILED;
+  if (object->Next >= object->Rows.size()) return ERROR_NO_MORE_ITEMS;
+  auto fetched = std::make_shared<posix::RecordObject>();
+  fetched->Record = std::move(object->Rows[object->Next++]);
+  fetched->View = object;
+  for (std::size_t i = 0; i < object->Columns.size(); ++i) {
+    fetched->Fetched.push_back(posix::ReadField(fetched->Record.get(), static_cast<guint>(i + 1)));
+  }
+  *record = posix::AddHandle(std::move(fetched));
+  return ERROR_SUCCESS;
+}
+
+UINT MsiViewClose(MSIHANDLE view) {
+  std::lock_guard<std::recursive_mutex> guard(posix::InstallerLock());
+  auto object = posix::FindHandle<posix::ViewObject>(view);
+  if (!object) return ERROR_INVALID_HANDLE;
+  if (!object->Executed) return ERROR_FUNCTION_FAILED;
+  object->Rows.clear();
+  object->Next = 0;
+  object->Executed = false;
+  return ERROR_SUCCESS;
+}
+
+UINT MsiRecordGetStringW(MSIHANDLE record, UINT field, LPWSTR buffer, DWORD* count) {
+  std::lock_guard<std::recursive_mutex> guard(posix::InstallerLock());
+  auto object = posix::FindHandle<posix::RecordObject>(record);
+  if (!object) return ERROR_INVALID_HANDLE;
+  // A field past the record's end, like a null one, reads as empty text.
+  posix::FieldValue value = posix::ReadField(object->Record.get(), field);
+  return posix::CopyOutText(posix::FromUtf8(value.Text), buffer, count);
+}
+
+UINT MsiRecordSetStringW(MSIHANDLE record, UINT field, LPCWSTR value) {
+  std::lock_guard<std::recursive_mutex> guard(posix::InstallerLock());
+  auto object = posix::FindHandle<posix::RecordObject>(record);
+  if (!object) return ERROR_INVALID_HANDLE;
+  if (field > libmsi_record_get_field_count(object->Record.get())) return ERROR_INVALID_PARAMETER;
+  // Empty text is the installer's null value.
+  std::string text = value != nullptr ? posix::ToUtf8(value) : std::string();
+  libmsi_record_set_string(object->Record.get(), field, text.empty() ? nullptr : text.c_str());
+  return ERROR_SUCCESS;
+}
+
+UINT MsiViewModify(MSIHANDLE view, MSIMODIFY mode, MSIHANDLE record) {
+  std::lock_guard<std::recursive_mutex> guard(posix::InstallerLock());
+  auto object = posix::FindHandle<posix::ViewObject>(view);
+  auto row = posix::FindHandle<posix::RecordObject>(record);
+  if (!object || !row) return ERROR_INVALID_HANDLE;
+  // The emulated service writes rows back by replacement only, the one mode the system
+  // uses; and only through a view of one table, on a database opened for writing.
+  if (mode != MSIMODIFY_REPLACE || object->Table.empty() || !object->Executed ||
+      object->Database->ReadOnly) {
+    return ERROR_FUNCTION_FAILED;
+  }
+  return posix::ReplaceRow(*object, *row);
+}
+
+UINT MsiDatabaseCommit(MSIHANDLE database) {
+  std::lock_guard<std::recursive_mutex> guard(posix::InstallerLock());
+  auto object = posix::FindHandle<posix::DatabaseObject>(database);
+  if (!object) return ERROR_INVALID_HANDLE;
+  if (object->ReadOnly) return ERROR_SUCCESS;  // nothing to write, as for the installer
+  // 1. libmsi writes the whole new database to a file beside the old one and reads on from
+  //    it; its path property names that file.
+  struct stat status;
+  const bool hadFile = stat(object->Path.c_str(), &status) == 0;
+  posix::GErrorHolder error;
+  if (!libmsi_database_commit(object->Database.get(), &error.Error)) return ERROR_FUNCTION_FAILED;
+  gchar* writtenPath = nullptr;
+  g_object_get(object->Database.get(), "path", &writtenPath, nullptr);
+  std::string written = writtenPath != nullptr ? writtenPath : "";
+  g_free(writtenPath);
+  if (written.empty() || written == object->Path) return ERROR_FUNCTION_FAILED;
+  // 2. The new file gets the old one's permissions and reaches the disk before it is used.
+  if (hadFile) chmod(written.c_str(), status.st_mode & 07777);
+  if (!posix::SyncPath(written, O_RDONLY)) return ERROR_FUNCTION_FAILED;
+  if (posix::commitHookForTesting != nullptr &&
+      !posix::commitHookForTesting(written, object->Path)) {
+    return ERROR_FUNCTION_FAILED;
+  }
+  // 3. One rename puts it in place: whoever opens the path sees the old file or the new one.
+  if (rename(written.c_str(), object->Path.c_str()) != 0) return ERROR_FUNCTION_FAILED;
+  posix::SyncPath(posix::DirectoryOf(object->Path), O_RDONLY | O_DIRECTORY);
+  return ERROR_SUCCESS;
+}
+
+}  // namespace platform
