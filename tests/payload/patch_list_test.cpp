@@ -5,12 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <list>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/process_state.h"
 #include "messages/message_ids.h"
+#include "platform/posix/files.h"
 #include "platform/posix/host.h"
 #include "products/patch_targets.h"
 #include "support/dialog_log.h"
@@ -49,7 +53,8 @@ struct Note {
 // bytes. The table lives as long as the process, as the module does.
 platform::HINSTANCE ModuleWithNotes(const std::vector<Note>& notes,
                                     std::optional<const std::string*> package = std::nullopt) {
-  auto* table = new std::vector<EmbeddedResource>;
+  static std::list<std::vector<EmbeddedResource>> tables;
+  std::vector<EmbeddedResource>* table = &tables.emplace_back();
   for (std::size_t i = 0; i < spsetup_embedded_resource_count; ++i) {
     const EmbeddedResource& resource = spsetup_embedded_resources[i];
     std::u16string type = resource.TypeName != nullptr ? resource.TypeName : u"";
@@ -171,6 +176,46 @@ TEST_F(PatchList, QuietRunsShowNothingButStillFail) {
   ModuleInstance = ModuleWithNotes({});
   path = scratch.JoinW("list.txt");
   EXPECT_TRUE(WritePatchList(path));
+  EXPECT_TRUE(Boxes().empty());
+}
+
+// A disk that fills up after `budget` more bytes: the write that reaches the limit takes
+// what fits and fails; the writes after it go through again (space was freed).
+long long writeBudget = -1;
+
+ssize_t WriteUntilFull(int descriptor, const void* data, std::size_t count) {
+  if (writeBudget < 0) return ::write(descriptor, data, count);
+  if (writeBudget == 0) {
+    writeBudget = -1;
+    errno = ENOSPC;
+    return -1;
+  }
+  std::size_t taken = std::min<std::size_t>(count, static_cast<std::size_t>(writeBudget));
+  ssize_t written = ::write(descriptor, data, taken);
+  if (written > 0) writeBudget -= written;
+  return written;
+}
+
+TEST_F(PatchList, ABlockWhoseWriteFailsIsCutOffAndTheNextNoteStillLands) {
+  ModuleInstance = ModuleWithNotes({{206, &kNoteA}, {207, &kNoteB}});
+  const std::string before = "an older block\r\n";
+  const long long separator = 7, note = static_cast<long long>(kNoteA.size());
+  // Where the disk fills: in or after the separator, in or after the note, in the line end.
+  const long long budgets[] = {
+      0, 3, separator, separator + 10, separator + note, separator + note + 1};
+  platform::posix::WriteCall previous = platform::posix::FileWriteCall;
+  for (long long budget : budgets) {
+    SCOPED_TRACE(budget);
+    scratch.WriteFile("list.txt", before);
+    writeBudget = budget;
+    platform::posix::FileWriteCall = WriteUntilFull;
+    std::u16string path = scratch.JoinW("list.txt");
+    bool result = WritePatchList(path);
+    platform::posix::FileWriteCall = previous;
+    EXPECT_TRUE(result);
+    EXPECT_EQ(writeBudget, -1) << "the disk never filled";
+    EXPECT_EQ(ReadList(), before + Block(kNoteB));
+  }
   EXPECT_TRUE(Boxes().empty());
 }
 
