@@ -1,12 +1,17 @@
 // The patch-list mode through the built executable, as an administrator runs it, alone or
 // several at once against one list.
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -128,19 +133,33 @@ TEST_F(PatchListMode, AListHeldOpenForWritingElsewhereIsLeftAloneWith310) {
   EXPECT_EQ(Boxes().size(), 1u);
 }
 
-TEST_F(PatchListMode, RunsStartedAtOnceEachAppendAWholeBlockOrShow310) {
+TEST_F(PatchListMode, RunsStartedTogetherEachAppendAWholeBlockOrShow310) {
   constexpr int kRuns = 8;
-  // One shell starts every run in the background and waits for all; each run has its
-  // own dialog log, so its outcome can be told.
-  std::string script;
+  // One shell starts the runs a moment apart, in the background, and waits for them all;
+  // each run has its own dialog log, so its outcome can be told. The test holds the list
+  // open, as a run does, while the first runs start and lets it go part way through, so
+  // that some runs are likely refused and the others append.
+  std::string script = "cd '" + scratch.Path() + "' && export TMP='" + temp.Path() +
+                       "' EMU_USER_LCID=1033 EMU_DIALOG_SCRIPT=ok; ";
   for (int run = 0; run < kRuns; ++run) {
     script += "EMU_DIALOG_LOG='" + scratch.Join("dialogs" + std::to_string(run) + ".log") + "' '" +
-              SPSETUP_EXE + "' /p list.txt & ";
+              SPSETUP_EXE + "' /p list.txt </dev/null >/dev/null 2>&1 & sleep 0.05; ";
   }
   script += "wait";
-  ProgramResult result = RunProgram("/bin/sh", {"-c", script},
-                                    Environment(scratch.Join("unused.log")), scratch.Path());
-  ASSERT_EQ(result.ExitCode, 0) << result.Output;
+
+  platform::ScopedKernelHandle holder(platform::CreateFileW(
+      scratch.JoinW("list.txt").c_str(), platform::GENERIC_READ | platform::GENERIC_WRITE,
+      platform::FILE_SHARE_READ, nullptr, platform::OPEN_ALWAYS, platform::FILE_ATTRIBUTE_NORMAL,
+      nullptr));
+  ASSERT_TRUE(holder);
+  const char* argv[] = {"sh", "-c", script.c_str(), nullptr};
+  pid_t shell = -1;
+  ASSERT_EQ(posix_spawn(&shell, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  holder.Reset();
+  int status = 0;
+  ASSERT_EQ(waitpid(shell, &status, 0), shell);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 
   int refused = 0;
   for (int run = 0; run < kRuns; ++run) {
