@@ -92,12 +92,13 @@ TEST_F(ProductListMode, ShowsTheTargetListInOneBoxEvenWhenQuiet) {
   }
 }
 
-// Without a package to read the box still comes, with no text.
+// Without a package to read the box still comes, with no text. TMP naming a file makes
+// every temporary name unusable, so nothing is written anywhere.
 TEST_F(ProductListMode, AFailedExtractionShowsAnEmptyBox) {
+  std::string notADirectory = scratch.WriteFile("tmp-is-a-file", "x");
   ProgramResult result = RunProgram(
       SPSETUP_EXE, {"/i"},
-      {{"TMP", scratch.Join("no such directory")}, {"EMU_DIALOG_LOG", scratch.Join("dialogs.log")}},
-      scratch.Path());
+      {{"TMP", notADirectory}, {"EMU_DIALOG_LOG", scratch.Join("dialogs.log")}}, scratch.Path());
   EXPECT_EQ(result.ExitCode, 0) << result.Output;
   std::vector<DialogRecord> boxes = ReadDialogLog(scratch.Join("dialogs.log"));
   ASSERT_EQ(boxes.size(), 1u) << result.Output;
