@@ -37,7 +37,7 @@ std::u16string DefaultListName() {
   return PatchListNameFromTargets(targets);
 }
 
-// The file pointer's position, 64-bit; nothing when it cannot be read.
+// Moves the file pointer; its new position, 64-bit, or nothing when the move failed.
 std::optional<std::uint64_t> Seek(HANDLE file, std::int64_t distance, DWORD method) {
   LONG high = static_cast<LONG>(static_cast<std::uint64_t>(distance) >> 32);
   SetLastError(ERROR_SUCCESS);
