@@ -8,6 +8,8 @@
 //   OUT.cpp  the table spsetup_embedded_resources[] (platform/posix/host.h): type, name,
 //            language and bytes of each resource, in the layout Windows gives them;
 //   OUT.d    the files read, for the build's dependency tracking.
+// With --compare-res it writes nothing and instead checks that a compiled resource file
+// of the resource compiler holds the same resources with the same bytes (exit status 0).
 //
 // The subset understood: // and /* */ comments; #include of a script or header ("..."
 // beside the including file, then -I; <...> from -I, or skipped for the Windows headers
@@ -921,6 +923,93 @@ std::string Table(const std::vector<Resource>& resources, const std::string& scr
   return out.str();
 }
 
+// The bytes a resource holds, as the executable will carry them.
+std::vector<std::uint8_t> Payload(const Resource& resource) {
+  if (resource.Generated) return resource.Data;
+  std::ifstream in(resource.File, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(resource.Offset));
+  std::vector<std::uint8_t> bytes(resource.Size);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!in) Fail("", "cannot read " + resource.File.string());
+  return bytes;
+}
+
+std::string Describe(const ResourceKey& type, const ResourceKey& name, std::uint16_t language) {
+  auto text = [](const ResourceKey& key) {
+    if (key.Text.empty()) return std::to_string(key.Id);
+    std::string out;
+    for (char16_t c : key.Text) out += c < 0x80 ? static_cast<char>(c) : '?';
+    return "\"" + out + "\"";
+  };
+  return "type " + text(type) + ", name " + text(name) + ", language " + std::to_string(language);
+}
+
+// Compares the resources with a compiled resource file (.res) of the resource compiler:
+// the same entries with the same bytes. Prints each difference; true when there is none.
+bool SameAsCompiled(const std::vector<Resource>& resources, const fs::path& compiled) {
+  std::ifstream in(compiled, std::ios::binary);
+  if (!in) Fail("", "cannot read " + compiled.string());
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
+  auto dword = [&](std::size_t at) {
+    if (at + 4 > bytes.size()) Fail("", compiled.string() + " is cut short");
+    return static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+                                      static_cast<std::uint32_t>(bytes[at + 3]) << 24);
+  };
+  auto word = [&](std::size_t at) {
+    if (at + 2 > bytes.size()) Fail("", compiled.string() + " is cut short");
+    return static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
+  };
+  auto key = [&](std::size_t& at) {
+    ResourceKey result;
+    if (word(at) == 0xFFFF) {
+      result.Id = word(at + 2);
+      at += 4;
+      return result;
+    }
+    for (std::uint16_t c; (c = word(at)) != 0; at += 2) result.Text += static_cast<char16_t>(c);
+    at += 2;
+    return result;
+  };
+  std::map<std::tuple<ResourceKey, ResourceKey, std::uint16_t>, std::vector<std::uint8_t>> theirs;
+  for (std::size_t at = 0; at < bytes.size();) {
+    const std::uint32_t dataSize = dword(at), headerSize = dword(at + 4);
+    std::size_t field = at + 8;
+    ResourceKey type = key(field);
+    ResourceKey name = key(field);
+    field = (field + 3) & ~std::size_t{3};
+    const std::uint16_t language = word(field + 6);
+    if (at + headerSize + dataSize > bytes.size()) Fail("", compiled.string() + " is cut short");
+    if (!(dataSize == 0 && type.Text.empty() && type.Id == 0)) {  // the file's lead entry
+      theirs[{type, name, language}].assign(bytes.begin() + at + headerSize,
+                                            bytes.begin() + at + headerSize + dataSize);
+    }
+    at = (at + headerSize + dataSize + 3) & ~std::size_t{3};
+  }
+  bool same = true;
+  for (const Resource& resource : resources) {
+    auto found = theirs.find({resource.Type, resource.Name, resource.Language});
+    std::string what = Describe(resource.Type, resource.Name, resource.Language);
+    if (found == theirs.end()) {
+      std::fprintf(stderr, "rcembed: %s is not in %s\n", what.c_str(), compiled.string().c_str());
+      same = false;
+      continue;
+    }
+    if (found->second != Payload(resource)) {
+      std::fprintf(stderr, "rcembed: %s differs from %s\n", what.c_str(),
+                   compiled.string().c_str());
+      same = false;
+    }
+    theirs.erase(found);
+  }
+  for (const auto& [entry, data] : theirs) {
+    std::string what = Describe(std::get<0>(entry), std::get<1>(entry), std::get<2>(entry));
+    std::fprintf(stderr, "rcembed: %s is only in %s\n", what.c_str(), compiled.string().c_str());
+    same = false;
+  }
+  return same;
+}
+
 std::string DepfilePath(const fs::path& path) {
   std::string out;
   for (char c : path.string()) {
@@ -953,7 +1042,7 @@ void WriteFile(const fs::path& path, const std::string& text) {
 
 int main(int argc, char** argv) {
   std::vector<fs::path> includeDirectories;
-  std::string assemblyPath, tablePath, depfilePath, scriptPath;
+  std::string assemblyPath, tablePath, depfilePath, comparePath, scriptPath;
   for (int i = 1; i < argc; ++i) {
     std::string argument = argv[i];
     auto value = [&]() -> std::string {
@@ -971,6 +1060,8 @@ int main(int argc, char** argv) {
       assemblyPath = value();
     } else if (argument == "--table") {
       tablePath = value();
+    } else if (argument == "--compare-res") {
+      comparePath = value();
     } else if (argument == "--depfile") {
       depfilePath = value();
     } else if (scriptPath.empty() && argument[0] != '-') {
@@ -980,10 +1071,11 @@ int main(int argc, char** argv) {
       break;
     }
   }
-  if (scriptPath.empty() || assemblyPath.empty() || tablePath.empty()) {
+  if (scriptPath.empty() || (comparePath.empty() && (assemblyPath.empty() || tablePath.empty()))) {
     std::fprintf(stderr,
                  "usage: rcembed [-I DIR]... --asm OUT.s --table OUT.cpp [--depfile OUT.d] "
-                 "SCRIPT.rc\n");
+                 "SCRIPT.rc\n"
+                 "       rcembed [-I DIR]... --compare-res COMPILED.res SCRIPT.rc\n");
     return 1;
   }
   try {
@@ -991,6 +1083,7 @@ int main(int argc, char** argv) {
     Parser parser(preprocessor.Run(scriptPath), preprocessor);
     std::vector<Resource> resources = parser.Run();
     if (resources.empty()) Fail(scriptPath, "the script defines no resources");
+    if (!comparePath.empty()) return SameAsCompiled(resources, comparePath) ? 0 : 1;
     WriteFile(assemblyPath, Assembly(resources));
     WriteFile(tablePath, Table(resources, fs::path(scriptPath).filename().string()));
     if (!depfilePath.empty()) {
