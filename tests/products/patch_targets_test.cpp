@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "platform/posix/installer_summary.h"
@@ -108,6 +109,23 @@ TEST_F(PatchTargets, WhatIsNoInstallerPackageLeavesTheTextAlone) {
     EXPECT_EQ(OpenPackageSummary(path), 0u);
   }
   EXPECT_EQ(targetReads, 0);
+}
+
+// An absolute path needs to fit 260 characters; a package deeper than that is not opened,
+// rather than opened under a cut name.
+TEST_F(PatchTargets, AnAbsolutePathBeyond260CharactersOpensNothing) {
+  std::string directory = scratch.Path();
+  while (directory.size() < 300) {
+    directory += "/" + std::string(40, 'd');
+    ASSERT_TRUE(std::filesystem::create_directory(directory));
+  }
+  std::string path = directory + "/patch.msp";
+  PatchFacts facts;
+  facts.Targets = "{A3D91E07-7C44-4B19-8E2F-3C5D6E7F8091}";
+  ASSERT_TRUE(MakePatchPackage(path, facts));
+  std::u16string targets = u"kept";
+  EXPECT_FALSE(ReadPatchTargets(Wide(path), targets));
+  EXPECT_EQ(targets, u"kept");
 }
 
 TEST_F(PatchTargets, ARelativePathIsTakenFromTheCurrentDirectory) {
