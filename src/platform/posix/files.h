@@ -1,0 +1,40 @@
+// Kernel handles of the emulated host (files and process snapshots) and the test hook of
+// file writes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform::posix {
+
+// What a HANDLE points at: one record for every kind, told apart by its tag, so that
+// CloseHandle and the checks of each operation need no class hierarchy.
+enum class KernelObjectKind { File, ProcessSnapshot };
+
+struct KernelObject {
+  KernelObjectKind Kind;
+  // File: the open descriptor (it also holds the share-mode locks) and the access asked.
+  int Descriptor = -1;
+  DWORD Access = 0;
+  // ProcessSnapshot: the entries taken, and the next one to hand out.
+  std::vector<PROCESSENTRY32W> Processes;
+  std::size_t NextProcess = 0;
+};
+
+// Makes a handle of `object` (owned from now on by the handle table until CloseHandle).
+HANDLE RegisterKernelObject(KernelObject* object);
+// The live object behind `handle` when it is of `kind`; else nullptr with
+// ERROR_INVALID_HANDLE set.
+KernelObject* LookUpKernelObject(HANDLE handle, KernelObjectKind kind);
+
+// Test hook: the system call WriteFile hands each chunk to (write(2) unless a test has
+// swapped in another, for a disk that fills up half way). It returns the bytes written,
+// or -1 with errno set. A test restores the previous value when it ends.
+using WriteCall = ssize_t (*)(int descriptor, const void* data, std::size_t count);
+extern WriteCall FileWriteCall;
+
+}  // namespace platform::posix
