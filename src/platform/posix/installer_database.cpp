@@ -135,6 +135,38 @@ bool RunStatement(LibmsiDatabase* database, const std::string& sql,
 
 std::string Quoted(const std::string& name) { return "`" + name + "`"; }
 
+// The one row a query selects, with its columns and their types; false when there is not
+// exactly one.
+bool ReadWholeRow(LibmsiDatabase* database, const std::string& sql,
+                  const std::vector<Parameter>& parameters, ViewObject& shape,
+                  std::vector<FieldValue>& row) {
+  GErrorHolder error;
+  GObjectPtr<LibmsiQuery> query(libmsi_query_new(database, sql.c_str(), &error.Error));
+  if (!query) return false;
+  GObjectPtr<LibmsiRecord> names(
+      libmsi_query_get_column_info(query.get(), LIBMSI_COL_INFO_NAMES, nullptr));
+  GObjectPtr<LibmsiRecord> types(
+      libmsi_query_get_column_info(query.get(), LIBMSI_COL_INFO_TYPES, nullptr));
+  shape.Columns = RecordTexts(names.get());
+  shape.Types = RecordTexts(types.get());
+  shape.Types.resize(shape.Columns.size());
+  GObjectPtr<LibmsiRecord> bound(libmsi_record_new(static_cast<guint>(parameters.size())));
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    WriteField(bound.get(), static_cast<guint>(i + 1), parameters[i].Value, parameters[i].Type);
+  }
+  std::size_t count = 0;
+  if (libmsi_query_execute(query.get(), bound.get(), &error.Error)) {
+    while (GObjectPtr<LibmsiRecord> found{libmsi_query_fetch(query.get(), nullptr)}) {
+      if (++count > 1) break;
+      for (std::size_t i = 0; i < shape.Columns.size(); ++i) {
+        row.push_back(ReadField(found.get(), static_cast<guint>(i + 1)));
+      }
+    }
+    libmsi_query_close(query.get(), nullptr);
+  }
+  return count == 1;
+}
+
 // "`a` = ? AND `b` = ?" over the given columns, with their parameters appended.
 std::string KeyCondition(const ViewObject& view, const std::vector<std::size_t>& keys,
                          const std::vector<FieldValue>& values, std::vector<Parameter>& bound) {
@@ -196,10 +228,24 @@ UINT ReplaceRow(const ViewObject& view, RecordObject& record) {
   const std::string table = Quoted(view.Table);
   bool ok = false;
   if (keyChanged) {
+    // The whole fetched row, with the view's columns taken from the record, goes in under
+    // the new key before the old row goes: a refused insert loses nothing.
     std::vector<Parameter> bound;
     std::string condition = KeyCondition(view, keys, fetched, bound);
-    ok = RunStatement(database, "DELETE FROM " + table + " WHERE " + condition, bound) &&
-         InsertRow(database, view, values);
+    ViewObject whole;
+    whole.Table = view.Table;
+    std::vector<FieldValue> row;
+    if (!ReadWholeRow(database, "SELECT * FROM " + table + " WHERE " + condition, bound, whole,
+                      row)) {
+      return ERROR_FUNCTION_FAILED;
+    }
+    for (std::size_t i = 0; i < whole.Columns.size(); ++i) {
+      for (std::size_t j = 0; j < view.Columns.size(); ++j) {
+        if (view.Columns[j] == whole.Columns[i]) row[i] = values[j];
+      }
+    }
+    ok = InsertRow(database, whole, row) &&
+         RunStatement(database, "DELETE FROM " + table + " WHERE " + condition, bound);
   } else {
     std::vector<Parameter> lookup;
     std::string condition = KeyCondition(view, keys, values, lookup);

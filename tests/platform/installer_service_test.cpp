@@ -1,0 +1,261 @@
+// The emulated installer service: products registered with installer-emu, queried and
+// reconfigured with patch packages through the operations, each result code reached by
+// setting up its cause for real.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+#include "platform/posix/installer_configure.h"
+#include "platform/posix/installer_registry.h"
+#include "support/msi_tables.h"
+#include "support/program_run.h"
+#include "support/scratch_dir.h"
+
+namespace {
+
+using namespace platform;
+using testing_support::ScopedEnv;
+using testing_support::ScratchDir;
+
+constexpr char kProduct[] = "{6F1C8A2E-5A1B-4C3D-9E8F-000000000001}";
+constexpr char kOtherProduct[] = "{6F1C8A2E-5A1B-4C3D-9E8F-000000000002}";
+constexpr char kPatchCode[] = "{0D5E6B1C-7F00-4A00-8B00-0000000000AA}";
+
+std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+std::string Narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
+
+testing_support::ProgramResult Emu(const std::vector<std::string>& arguments) {
+  return testing_support::RunProgram(SPSETUP_INSTALLER_EMU, arguments);
+}
+
+// A scratch installer root with kProduct installed from a database made from table text.
+class InstallerServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing_support::ProductFacts product;
+    product.ProductCode = kProduct;
+    product.ProductVersion = "5.1.8.0";
+    product.ProductName = "Kyro Suite";
+    product.ProductLanguage = "1031";
+    ASSERT_TRUE(testing_support::MakeProductDatabase(Scratch.Join("product.msi"), product));
+    auto installed = Emu({"install", Scratch.Join("product.msi")});
+    ASSERT_EQ(installed.ExitCode, 0) << installed.Output;
+  }
+
+  std::string Info(const std::string& code, const char16_t* property) {
+    std::u16string buffer(1024, u'\0');
+    DWORD count = 1024;
+    UINT result = MsiGetProductInfoW(Wide(code).c_str(), property, buffer.data(), &count);
+    EXPECT_EQ(result, ERROR_SUCCESS) << Narrow(property);
+    return Narrow(buffer.c_str());
+  }
+
+  std::string MakePatch(const std::string& name, const std::string& targets,
+                        const std::string& version = "5.2.0.0") {
+    testing_support::PatchFacts patch;
+    patch.Targets = targets;
+    patch.PatchCode = kPatchCode;
+    patch.RevisionTail = "{11111111-2222-4333-8444-555555555555}";
+    patch.ProductVersion = version;
+    std::string path = Scratch.Join(name);
+    EXPECT_TRUE(testing_support::MakePatchPackage(path, patch));
+    return path;
+  }
+
+  UINT Configure(const std::string& commandLine, const std::string& code = kProduct) {
+    return MsiConfigureProductExW(Wide(code).c_str(), INSTALLLEVEL_DEFAULT, INSTALLSTATE_DEFAULT,
+                                  Wide(commandLine).c_str());
+  }
+
+  // The spsetup command line shape, with the patch path in quotes.
+  static std::string PatchCommandLine(const std::string& patch) {
+    return "PATCH=\"" + patch +
+           "\" PATCH_NO_UNINSTALL=0 REBOOTPROMPT=S FILESINUSETEXT=\"The following applications "
+           "should be closed before continuing the install:\"";
+  }
+
+  ScratchDir Scratch;
+  ScopedEnv Root{"EMU_INSTALLER_ROOT", Scratch.Join("installer root")};
+};
+
+TEST_F(InstallerServiceTest, ProductStateAndProperties) {
+  EXPECT_EQ(MsiQueryProductStateW(Wide(kProduct).c_str()), INSTALLSTATE_DEFAULT);
+  EXPECT_EQ(MsiQueryProductStateW(u"{6f1c8a2e-5a1b-4c3d-9e8f-000000000001}"), INSTALLSTATE_DEFAULT);
+  EXPECT_EQ(MsiQueryProductStateW(Wide(kOtherProduct).c_str()), INSTALLSTATE_UNKNOWN);
+  // An entry of a target list with a space around it is no product code.
+  EXPECT_EQ(MsiQueryProductStateW(Wide(std::string(" ") + kProduct).c_str()),
+            INSTALLSTATE_INVALIDARG);
+  EXPECT_EQ(Info(kProduct, u"VersionString"), "5.1.8.0");
+  EXPECT_EQ(Info(kProduct, u"ProductName"), "Kyro Suite");
+  EXPECT_EQ(Info(kProduct, u"Language"), "1031");
+  std::string cached = Info(kProduct, u"LocalPackage");
+  EXPECT_EQ(testing_support::ReadRows(cached,
+                                      "SELECT Value FROM Property WHERE Property = "
+                                      "'ProductCode'"),
+            (std::vector<std::vector<std::string>>{{kProduct}}));
+
+  WCHAR buffer[8] = u"unset";
+  DWORD count = 8;
+  EXPECT_EQ(MsiGetProductInfoW(Wide(kOtherProduct).c_str(), u"VersionString", buffer, &count),
+            ERROR_UNKNOWN_PRODUCT);
+  EXPECT_EQ(MsiGetProductInfoW(Wide(kProduct).c_str(), u"NoSuchProperty", buffer, &count),
+            ERROR_UNKNOWN_PROPERTY);
+  EXPECT_EQ(Narrow(buffer), "unset");  // a failed read leaves the buffer alone
+  count = 7;                           // "5.1.8.0" needs 8 with its terminator
+  EXPECT_EQ(MsiGetProductInfoW(Wide(kProduct).c_str(), u"VersionString", buffer, &count),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(count, 7u);
+  EXPECT_EQ(Narrow(buffer), "5.1.8.");
+}
+
+TEST_F(InstallerServiceTest, AdvertisedProduct) {
+  testing_support::ProductFacts product;
+  product.ProductCode = kOtherProduct;
+  ASSERT_TRUE(testing_support::MakeProductDatabase(Scratch.Join("other.msi"), product));
+  auto installed = Emu({"install", Scratch.Join("other.msi"), "--advertise"});
+  ASSERT_EQ(installed.ExitCode, 0) << installed.Output;
+  EXPECT_EQ(MsiQueryProductStateW(Wide(kOtherProduct).c_str()), INSTALLSTATE_ADVERTISED);
+  EXPECT_EQ(Info(kOtherProduct, u"VersionString"), "5.1.8.0");
+}
+
+TEST_F(InstallerServiceTest, PatchIsRecordedAndBringsItsVersion) {
+  std::string patch = MakePatch("sp 1.msp", std::string(kOtherProduct) + ";" + kProduct + ";");
+  EXPECT_EQ(Configure(PatchCommandLine(patch)), ERROR_SUCCESS);
+  EXPECT_EQ(Info(kProduct, u"VersionString"), "5.2.0.0");
+  EXPECT_EQ(Info(kProduct, u"Patches"), kPatchCode);
+  // Applying it again records it once.
+  EXPECT_EQ(Configure(PatchCommandLine(patch)), ERROR_SUCCESS);
+  EXPECT_EQ(Info(kProduct, u"Patches"), kPatchCode);
+}
+
+TEST_F(InstallerServiceTest, EachRefusalHasItsCauseAndChangesNothing) {
+  std::string productDatabase = Scratch.Join("product.msi");
+  std::string junk = Scratch.WriteFile("junk.msp", "no patch package");
+  std::string forOthers = MakePatch("others.msp", kOtherProduct);
+  std::string good = MakePatch("good.msp", kProduct);
+  struct Case {
+    std::string CommandLine;
+    std::string Product;
+    UINT Expected;
+  };
+  const std::vector<Case> cases = {
+      {PatchCommandLine(good), kOtherProduct, ERROR_UNKNOWN_PRODUCT},
+      {PatchCommandLine(Scratch.Join("missing.msp")), kProduct, ERROR_PATCH_PACKAGE_OPEN_FAILED},
+      {PatchCommandLine(junk), kProduct, ERROR_PATCH_PACKAGE_OPEN_FAILED},
+      {PatchCommandLine(productDatabase), kProduct, ERROR_PATCH_PACKAGE_OPEN_FAILED},
+      {PatchCommandLine(forOthers), kProduct, ERROR_PATCH_TARGET_NOT_FOUND},
+      {"PATCH=\"" + good + ";" + forOthers + "\"", kProduct, ERROR_PATCH_TARGET_NOT_FOUND},
+      {"PATCH=\"" + good, kProduct, posix::ERROR_INVALID_COMMAND_LINE},
+      {PatchCommandLine(good), "not a code", ERROR_INVALID_PARAMETER},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Configure(c.CommandLine, c.Product), c.Expected) << c.CommandLine;
+    EXPECT_EQ(Info(kProduct, u"VersionString"), "5.1.8.0") << c.CommandLine;
+  }
+}
+
+TEST_F(InstallerServiceTest, CachedDatabaseThatDoesNotOpen) {
+  std::string patch = MakePatch("good.msp", kProduct);
+  // The cached package is damaged after installation.
+  Scratch.WriteFile("damaged.msi", "not a database any more");
+  auto set = Emu({"set", kProduct, "LocalPackage", Scratch.Join("damaged.msi")});
+  ASSERT_EQ(set.ExitCode, 0) << set.Output;
+  EXPECT_EQ(Configure(PatchCommandLine(patch)), ERROR_INSTALL_PACKAGE_INVALID);
+  EXPECT_EQ(Info(kProduct, u"VersionString"), "5.1.8.0");
+}
+
+TEST_F(InstallerServiceTest, SecondConfigurationWhileOneRuns) {
+  std::string patch = MakePatch("good.msp", kProduct);
+  // Another process holds the configuration, as a running reconfiguration does.
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    posix::ScopedFileDescriptor lock = posix::LockFile(posix::ConfigureLockPath(), true);
+    char byte = lock ? 'y' : 'n';
+    if (write(ready[1], &byte, 1) != 1) _exit(1);
+    pause();
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 'y');
+  EXPECT_EQ(Configure(PatchCommandLine(patch)), ERROR_INSTALL_ALREADY_RUNNING);
+  EXPECT_EQ(Info(kProduct, u"VersionString"), "5.1.8.0");
+  kill(holder, SIGTERM);
+  waitpid(holder, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  EXPECT_EQ(Configure(PatchCommandLine(patch)), ERROR_SUCCESS);
+}
+
+TEST_F(InstallerServiceTest, ForcedResultIsReturnedOnce) {
+  std::string patch = MakePatch("good.msp", kProduct);
+  struct Case {
+    UINT Forced;
+    bool Applied;
+  };
+  for (Case c :
+       {Case{1603, false}, Case{1602, false}, Case{3010, true}, Case{1641, true}, Case{0, true}}) {
+    auto reset = Emu({"set", kProduct, "VersionString", "5.1.8.0"});
+    ASSERT_EQ(reset.ExitCode, 0) << reset.Output;
+    auto forced = Emu({"fail", kProduct, std::to_string(c.Forced)});
+    ASSERT_EQ(forced.ExitCode, 0) << forced.Output;
+    EXPECT_EQ(Configure(PatchCommandLine(patch)), c.Forced);
+    EXPECT_EQ(Info(kProduct, u"VersionString"), c.Applied ? "5.2.0.0" : "5.1.8.0") << c.Forced;
+    // Used up: the next configuration runs as normal.
+    EXPECT_EQ(Configure(PatchCommandLine(patch)), ERROR_SUCCESS) << c.Forced;
+  }
+}
+
+TEST_F(InstallerServiceTest, DamagedRegistryEntry) {
+  Scratch.WriteFile(std::string("installer root/products/") + kProduct + ".product",
+                    "spsetup-emu product 1\nstate\tfive\n");
+  EXPECT_EQ(MsiQueryProductStateW(Wide(kProduct).c_str()), INSTALLSTATE_UNKNOWN);
+  EXPECT_EQ(Configure(PatchCommandLine(MakePatch("good.msp", kProduct))), ERROR_BAD_CONFIGURATION);
+  auto info = Emu({"info", kProduct, "VersionString"});
+  EXPECT_NE(info.ExitCode, 0);
+  EXPECT_NE(info.Output.find("damaged registry entry"), std::string::npos) << info.Output;
+}
+
+TEST(InstallerPropertySyntax, CommandLines) {
+  using Properties = std::vector<std::pair<std::string, std::string>>;
+  struct Case {
+    std::u16string Line;
+    bool Parses;
+    Properties Expected;
+  };
+  const std::vector<Case> cases = {
+      {u"", true, {}},
+      {u"  A=1\tB=two  ", true, {{"A", "1"}, {"B", "two"}}},
+      {u"PATCH=\"/tmp/a b/MSP1.tmp\" REBOOTPROMPT=S",
+       true,
+       {{"PATCH", "/tmp/a b/MSP1.tmp"}, {"REBOOTPROMPT", "S"}}},
+      {u"T=\"say \"\"hi\"\"\"", true, {{"T", "say \"hi\""}}},
+      {u"E=\"\" F=", true, {{"E", ""}, {"F", ""}}},
+      {u"M=a\"b c\"d", true, {{"M", "ab cd"}}},
+      {u"PATCH=a;b;c", true, {{"PATCH", "a;b;c"}}},
+      {u"NOEQUALS", false, {}},
+      {u"=value", false, {}},
+      {u"A=\"unterminated", false, {}},
+      {u"A=1 \"B\"=2", false, {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<posix::PropertyAssignment> parsed;
+    EXPECT_EQ(posix::ParsePropertyCommandLine(c.Line, parsed), c.Parses) << Narrow(c.Line);
+    if (!c.Parses) continue;
+    Properties got;
+    for (const auto& property : parsed)
+      got.emplace_back(Narrow(property.Name), Narrow(property.Value));
+    EXPECT_EQ(got, c.Expected) << Narrow(c.Line);
+  }
+}
+
+}  // namespace
