@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/host.h"
+#include "platform/posix/installer_database.h"
 #include "support/msi_tables.h"
 #include "support/scratch_dir.h"
 
@@ -148,6 +149,33 @@ std::string ComponentOf(const std::string& path, const std::string& key) {
   return rows.size() == 1 ? rows[0].at(0) : "<" + std::to_string(rows.size()) + " rows>";
 }
 
+// What each commit of the fix-up wrote, read from the new file before it replaces the old.
+struct CommitSeen {
+  std::string Condition;  // of ResolveSourceDir
+  std::string Component;  // of registry461
+};
+std::vector<CommitSeen> commitsSeen;
+// Reading needs both tables in the database; without it only the commits are counted.
+bool readCommits = false;
+bool refuseSecondCommit = false;
+
+bool RecordCommit(const std::string& written, const std::string&) {
+  CommitSeen seen;
+  if (!readCommits) {
+    commitsSeen.push_back(seen);
+    return true;
+  }
+  auto conditions = ReadRows(written,
+                             "SELECT Condition FROM InstallExecuteSequence WHERE Action = "
+                             "'ResolveSourceDir'");
+  if (conditions.size() == 1) seen.Condition = conditions[0].at(0);
+  auto components =
+      ReadRows(written, "SELECT Component_ FROM Registry WHERE Registry = 'registry461'");
+  if (components.size() == 1) seen.Component = components[0].at(0);
+  commitsSeen.push_back(seen);
+  return !(refuseSecondCommit && commitsSeen.size() == 2);
+}
+
 class FixCachedPackageTest : public testing::Test {
  protected:
   std::string MakePackage(const std::vector<TableText>& tables) {
@@ -159,6 +187,65 @@ class FixCachedPackageTest : public testing::Test {
   ScratchDir scratch;
   ProductFacts facts{"{6F1C8A2E-0000-4000-8000-000000000001}"};
 };
+
+// Commits are watched through the emulated installer's commit hook.
+class FixCachedPackageCommits : public FixCachedPackageTest {
+ protected:
+  FixCachedPackageCommits() {
+    commitsSeen.clear();
+    readCommits = false;
+    refuseSecondCommit = false;
+    platform::posix::commitHookForTesting = RecordCommit;
+  }
+  ~FixCachedPackageCommits() override { platform::posix::commitHookForTesting = savedHook_; }
+
+ private:
+  platform::posix::CommitHook savedHook_ = platform::posix::commitHookForTesting;
+};
+
+TEST_F(FixCachedPackageCommits, EachPassWhoseTableExistsCommitsOnce) {
+  const TableText sequence = InstallExecuteSequenceTable(OriginalSequence());
+  const TableText registry = RegistryTable(OriginalRegistry());
+  struct Case {
+    const char* Name;
+    std::vector<TableText> Tables;
+    std::size_t Commits;
+  };
+  const Case cases[] = {
+      {"both tables", {sequence, registry}, 2},
+      {"no Registry table", {sequence}, 1},
+      {"no InstallExecuteSequence table", {registry}, 1},
+      {"neither table", {}, 0},
+      {"both tables without rows", {InstallExecuteSequenceTable({}), RegistryTable({})}, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::string path = MakePackage(c.Tables);
+    commitsSeen.clear();
+
+    FixCachedPackage(ProductAt(path));
+
+    EXPECT_EQ(commitsSeen.size(), c.Commits);
+  }
+}
+
+TEST_F(FixCachedPackageCommits, TheConditionsAreInTheFileBeforeTheRegistryPassAndStayThere) {
+  std::string path = MakePackage(
+      {InstallExecuteSequenceTable(OriginalSequence()), RegistryTable(OriginalRegistry())});
+  // The registry pass's commit fails, as when the process dies at that moment.
+  readCommits = true;
+  refuseSecondCommit = true;
+
+  FixCachedPackage(ProductAt(path));
+
+  ASSERT_EQ(commitsSeen.size(), 2u);
+  EXPECT_EQ(commitsSeen[0].Condition, kCondition1);
+  EXPECT_EQ(commitsSeen[0].Component, "KYROX.old.461");
+  EXPECT_EQ(commitsSeen[1].Component, kComponent);
+  EXPECT_EQ(ConditionOf(path, "ResolveSourceDir"), kCondition1);
+  EXPECT_EQ(ComponentOf(path, "registry461"), "KYROX.old.461");
+  EXPECT_EQ(FilesIn(scratch.Path()), std::vector<std::string>{"cached.msi"});
+}
 
 TEST_F(FixCachedPackageTest, RewritesTheListedRowsAndNothingElse) {
   std::string path = MakePackage(
