@@ -261,4 +261,23 @@ TEST_F(HostGuard, TheBoxSpeaksTheThreadsLanguage) {
   EXPECT_EQ(boxes[0].Text, expected);
 }
 
+TEST_F(HostGuard, MissingTextsStillShowTheBox) {
+  static const unsigned char nothing[] = "";
+  static const platform::posix::EmbeddedResource noStrings[] = {
+      {u"TXT", 0, nullptr, 206, 1046, nothing, nothing}};
+  ModuleInstance = platform::posix::MakeModule(noStrings, 1);
+  ScopedEnv script("EMU_DIALOG_SCRIPT", Script("retry,cancel"));
+  NamedProcess host(scratch_.Path(), "kyro.exe");
+
+  EXPECT_FALSE(ConfirmHostClosed());
+
+  std::vector<DialogRecord> boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 2u);
+  for (const DialogRecord& box : boxes) {
+    EXPECT_EQ(box.Caption, u"");
+    EXPECT_EQ(box.Text, u"");
+    EXPECT_EQ(box.Style, kGuardStyle);
+  }
+}
+
 }  // namespace
