@@ -30,17 +30,23 @@ for tool in i686-w64-mingw32-g++-posix x86_64-w64-mingw32-g++-posix i686-w64-min
 done
 
 # 2. The host tools, from the native release build.
-cmake --preset release >/dev/null || die "the native release build does not configure"
-cmake --build --preset release --target make-icon make-sample-patch >/dev/null ||
-  die "the host tools (make-icon, make-sample-patch) do not build"
+mkdir -p build
+tools_log=build/windows-host-tools.log
+if ! { cmake --preset release && cmake --build --preset release --target make-icon make-sample-patch; } \
+  >"$tools_log" 2>&1; then
+  cat "$tools_log" >&2
+  die "the host tools (make-icon, make-sample-patch) of the release build do not build"
+fi
 
 # 3. Each Windows build from scratch, warnings made errors; the log must hold no warning
 #    either (the linker's included).
 build_windows() {
   local preset=$1
   local log=build/$preset.log
-  cmake --preset "$preset" --fresh -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null ||
+  if ! cmake --preset "$preset" --fresh -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >"$log" 2>&1; then
+    cat "$log" >&2
     die "$preset: configuring failed"
+  fi
   if ! cmake --build --preset "$preset" --clean-first >"$log" 2>&1; then
     cat "$log" >&2
     die "$preset: the build failed (log: $log)"
@@ -173,30 +179,32 @@ check_exe() {
     ok "$label: no version-information resource"
   fi
 
-  # 7. Their contents, extracted with wrestool.
+  # 7. Their contents, extracted with wrestool (a failed extraction fails its check).
   local scratch
   scratch=$(mktemp -d)
-  wrestool -x --raw --type=MSP --name=IDR_MSP --language=1046 "$exe" >"$scratch/package"
+  wrestool -x --raw --type=MSP --name=IDR_MSP --language=1046 "$exe" >"$scratch/package" || true
   if [[ $(head -c 8 "$scratch/package" | od -An -tx1 | tr -d ' \n') == d0cf11e0a1b11ae1 ]]; then
     ok "$label: IDR_MSP is a compound file ($(stat -c %s "$scratch/package") bytes)"
   else
     fail "$label: IDR_MSP is not a Windows Installer (compound) file"
   fi
-  wrestool -x --raw --type=TXT --name=206 --language=1046 "$exe" >"$scratch/notes"
+  wrestool -x --raw --type=TXT --name=206 --language=1046 "$exe" >"$scratch/notes" || true
   if cmp -s "$scratch/notes" resources/notes206.txt; then
     ok "$label: TXT 206 equals resources/notes206.txt byte for byte"
   else
     fail "$label: TXT 206 differs from resources/notes206.txt"
   fi
-  wrestool -x --raw --type=24 --name=1 "$exe" >"$scratch/manifest"
+  wrestool -x --raw --type=24 --name=1 "$exe" >"$scratch/manifest" || true
   if grep -q 'requestedExecutionLevel level="highestAvailable"' "$scratch/manifest"; then
     ok "$label: manifest requests level highestAvailable"
   else
     fail "$label: RT_MANIFEST 1 does not request level \"highestAvailable\""
   fi
-  wrestool -x --type=14 --name=IDR_MAINFRAME "$exe" >"$scratch/icon.ico"
+  wrestool -x --type=14 --name=IDR_MAINFRAME "$exe" >"$scratch/icon.ico" || true
   local images expected_images
-  images=$(icotool -l "$scratch/icon.ico" | sed -E 's/.*--width=([0-9]+) --height=([0-9]+) --bit-depth=([0-9]+).*/\1x\2@\3/' | sort | xargs)
+  images=$(icotool -l "$scratch/icon.ico" 2>/dev/null |
+    sed -E 's/.*--width=([0-9]+) --height=([0-9]+) --bit-depth=([0-9]+).*/\1x\2@\3/' |
+    sort | xargs || true)
   expected_images=$(for size in 16 32 48; do for depth in 24 4 8; do
     echo "${size}x${size}@$depth"
   done; done | sort | xargs)
@@ -206,18 +214,23 @@ check_exe() {
     fail "$label: icon group IDR_MAINFRAME holds '$images', expected '$expected_images'"
   fi
   # Strings 700 and 900, and UTF-8 texts compiled as UTF-8 (not read as a code page).
-  local block57
-  block57=$(wrestool -x --raw --type=6 --name=57 --language=1033 "$exe" | iconv -f UTF-16LE -t UTF-8 | tr -d '\0-\037')
-  if [[ $block57 == *"5.0.60.2,5.1.8.0,"* ]]; then ok "$label: string 900 reads 5.0.60.2,5.1.8.0,"; else
-    fail "$label: string 900 is not \"5.0.60.2,5.1.8.0,\""
-  fi
+  local block text id expected
+  for id in 700 900; do
+    block=$((id / 16 + 1))
+    text=$(wrestool -x --raw --type=6 --name=$block --language=1033 "$exe" |
+      iconv -f UTF-16LE -t UTF-8 | tr -d '\0-\037' || true)
+    [[ $id == 700 ]] && expected=5.2.0.0 || expected=5.0.60.2,5.1.8.0,
+    if [[ $text == *"$expected"* ]]; then ok "$label: string $id reads $expected"; else
+      fail "$label: string $id (block $block, 1033) does not read \"$expected\""
+    fi
+  done
   # Tested on the UTF-8 bytes, whatever the locale: Cyrillic letters lead with D0 or D1,
   # kana with E3 81 to E3 83; the script's UTF-8 read as a single-byte code page would give
   # Latin-1 letters (leads C2 and C3) and neither sequence.
   wrestool -x --raw --type=6 --name=20 --language=1049 "$exe" | iconv -f UTF-16LE -t UTF-8 |
-    tr -d '\000' >"$scratch/russian"
+    tr -d '\000' >"$scratch/russian" || true
   wrestool -x --raw --type=6 --name=20 --language=1041 "$exe" | iconv -f UTF-16LE -t UTF-8 |
-    tr -d '\000' >"$scratch/japanese"
+    tr -d '\000' >"$scratch/japanese" || true
   if LC_ALL=C grep -q $'\xd0[\x90-\xbf]' "$scratch/russian" &&
     LC_ALL=C grep -q $'\xe3[\x81-\x83]' "$scratch/japanese"; then
     ok "$label: the Russian and Japanese tables decode as Cyrillic and kana"
