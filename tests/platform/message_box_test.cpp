@@ -221,6 +221,10 @@ TEST(WrapText, BreaksAtBlanksOrBetweenWideCharacters) {
   EXPECT_EQ(posix::WrapText(u"aaa bbb ccc", 7), (Lines{u"aaa bbb", u"ccc"}));
   EXPECT_EQ(posix::WrapText(u"aaa  bbb", 4), (Lines{u"aaa", u"bbb"}));
   EXPECT_EQ(posix::WrapText(u"abcdefghij", 4), (Lines{u"abcd", u"efgh", u"ij"}));
+  EXPECT_EQ(posix::WrapText(u"{AAAA-BBBB};{CCCC-DDDD}", 14),
+            (Lines{u"{AAAA-BBBB};", u"{CCCC-DDDD}"}));
+  EXPECT_EQ(posix::WrapText(u"Error Code: -2147024891", 16),
+            (Lines{u"Error Code:", u"-2147024891"}));
   EXPECT_EQ(posix::WrapText(u" \n\n Error Code: 5", 20), (Lines{u"", u"", u" Error Code: 5"}));
   EXPECT_EQ(posix::WrapText(u"日本語のテキスト", 6), (Lines{u"日本語", u"のテキ", u"スト"}));
   // Closing punctuation does not begin a line; it takes its character along.

@@ -198,7 +198,13 @@ bool BreakAllowedBefore(const std::vector<Cluster>& clusters, std::size_t j) {
   if (j == 0 || j >= clusters.size()) return false;
   if (clusters[j].Blank) return true;
   if (clusters[j].NoLineStart) return false;
-  return clusters[j].Wide || clusters[j - 1].Wide || clusters[j - 1].Blank;
+  if (clusters[j].Wide || clusters[j - 1].Wide || clusters[j - 1].Blank) return true;
+  // After a separator inside a word (lists of codes, paths, compounds), never after a
+  // leading sign such as the minus of "-2147024891".
+  const std::u16string& previous = clusters[j - 1].Text;
+  bool separator = previous == u";" || previous == u"," || previous == u"-" || previous == u"/" ||
+                   previous == u"\\";
+  return separator && j >= 2 && !clusters[j - 2].Blank;
 }
 
 std::u16string Join(const std::vector<Cluster>& clusters, std::size_t begin, std::size_t end) {

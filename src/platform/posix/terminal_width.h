@@ -16,8 +16,9 @@ int CharacterColumns(char32_t c);
 int TextColumns(std::u16string_view text);
 
 // Splits `text` into lines of at most `columns` columns: at each '\n' (a '\r' is dropped),
-// and where a line is too long at the last blank that fits, or between two characters
-// where one is East Asian wide (never before closing punctuation such as "、" or "。"),
+// and where a line is too long at the last blank that fits, after a ";" "," "-" "/" or
+// backslash inside a word, or between two characters where one is East Asian wide (never
+// before closing punctuation such as "、" or "。"),
 // or, for a word longer than a line, between any two characters. The blanks at a break
 // vanish; the leading blanks of a line of the text stay. A combining mark stays with its
 // base character. Tabs become a blank and other control characters U+FFFD, so that
