@@ -134,6 +134,23 @@ TEST_F(InstallerServiceTest, PatchIsRecordedAndBringsItsVersion) {
   EXPECT_EQ(Info(kProduct, u"Patches"), kPatchCode);
 }
 
+TEST_F(InstallerServiceTest, SamplePackageBringsItsProductVersion) {
+  // The package the build embeds records the version it brings in MsiPatchMetadata.
+  const std::string targets = testing_support::ReadSummaryProperty(SPSETUP_SAMPLE_PACKAGE, 7);
+  const std::string kSampleTarget = targets.substr(0, targets.find(';'));
+  const std::string patchCode =
+      testing_support::ReadSummaryProperty(SPSETUP_SAMPLE_PACKAGE, 9).substr(0, 38);
+  testing_support::ProductFacts product;
+  product.ProductCode = kSampleTarget;
+  ASSERT_TRUE(testing_support::MakeProductDatabase(Scratch.Join("sample target.msi"), product));
+  ASSERT_EQ(Emu({"install", Scratch.Join("sample target.msi")}).ExitCode, 0);
+  EXPECT_EQ(Configure(PatchCommandLine(SPSETUP_SAMPLE_PACKAGE), kSampleTarget), ERROR_SUCCESS);
+  EXPECT_EQ(Info(kSampleTarget, u"VersionString"), "5.2.0.0");
+  EXPECT_EQ(Info(kSampleTarget, u"Patches"), patchCode);
+  // Not a target of the sample package.
+  EXPECT_EQ(Configure(PatchCommandLine(SPSETUP_SAMPLE_PACKAGE)), ERROR_PATCH_TARGET_NOT_FOUND);
+}
+
 TEST_F(InstallerServiceTest, EachRefusalHasItsCauseAndChangesNothing) {
   std::string productDatabase = Scratch.Join("product.msi");
   std::string junk = Scratch.WriteFile("junk.msp", "no patch package");
