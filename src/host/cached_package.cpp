@@ -68,7 +68,7 @@ void RewriteMatchingRows(MSIHANDLE database, LPCWSTR query,
   InstallerHandleHolder view;
   if (MsiDatabaseOpenViewW(database, query, view.Receive()) != ERROR_SUCCESS) return;
 
-  // 2. and 3.
+  // 2. and 3. A view that does not execute, or yields no row, leaves nothing to rewrite.
   unsigned replaced = 0;
   InstallerHandleHolder record;
   bool haveRow = MsiViewExecute(view.Get(), 0) == ERROR_SUCCESS &&
@@ -96,9 +96,9 @@ void RewriteMatchingRows(MSIHANDLE database, LPCWSTR query,
     haveRow = MsiViewFetch(view.Get(), record.Receive()) == ERROR_SUCCESS;
   }
 
-  // 6. What this pass wrote reaches the file before the next pass begins.
+  // 6. What this pass wrote reaches the file before the next pass begins; the holder closes
+  // the view.
   MsiDatabaseCommit(database);
-  MsiViewClose(view.Get());
 }
 
 }  // namespace
