@@ -94,18 +94,26 @@ bool Hold(int descriptor, LockByte byte) {
 }
 
 // The gate: held while a handle checks and takes its bytes, or while a name is deleted.
+// Openers hold it for microseconds; should some other program keep a flock() on the file,
+// the open goes on without the gate after a while rather than hang.
 class Gate {
  public:
   explicit Gate(int descriptor) : descriptor_(descriptor) {
-    while (::flock(descriptor_, LOCK_EX) != 0 && errno == EINTR) {
+    for (int attempt = 0; attempt < 2000 && !held_; ++attempt) {
+      held_ = ::flock(descriptor_, LOCK_EX | LOCK_NB) == 0;
+      if (!held_ && errno != EWOULDBLOCK && errno != EINTR) break;
+      if (!held_) ::usleep(1000);
     }
   }
   Gate(const Gate&) = delete;
   Gate& operator=(const Gate&) = delete;
-  ~Gate() { ::flock(descriptor_, LOCK_UN); }
+  ~Gate() {
+    if (held_) ::flock(descriptor_, LOCK_UN);
+  }
 
  private:
   int descriptor_;
+  bool held_ = false;
 };
 
 // Checks `access` and `shareMode` against every other handle of the file and records this
