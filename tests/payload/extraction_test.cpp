@@ -27,7 +27,9 @@ std::string ReadWhole(const std::string& path) {
   return out.str();
 }
 
-std::string Utf8(const std::u16string& text) { return platform::posix::ToUtf8(text); }
+// A name as the file system takes it: the system forms Windows names, whose backslashes the
+// emulated host reads as separators.
+std::string Utf8(const std::u16string& text) { return platform::posix::NativePath(text.c_str()); }
 
 bool Exists(const std::string& path) {
   struct stat info;
@@ -123,7 +125,7 @@ TEST(TempName, FallsBackFromAMissingTmpToTheGivenDirectory) {
   std::u16string directory = scratch.PathW();
   std::optional<std::u16string> name = MakeTempName(&directory, u"MSP");
   ASSERT_TRUE(name.has_value());
-  EXPECT_EQ(Utf8(*name).rfind(scratch.Path() + "\\MSP", 0), 0u) << Utf8(*name);
+  EXPECT_EQ(platform::posix::ToUtf8(*name).rfind(scratch.Path() + "\\MSP", 0), 0u) << Utf8(*name);
 }
 
 TEST(TempName, FallsToTheRootWhenNoDirectoryExists) {
@@ -132,7 +134,7 @@ TEST(TempName, FallsToTheRootWhenNoDirectoryExists) {
   std::u16string missing = scratch.JoinW("also-missing");
   std::optional<std::u16string> name = MakeTempName(&missing, u"MSP");
   ASSERT_TRUE(name.has_value());
-  EXPECT_EQ(Utf8(*name).rfind("\\MSP", 0), 0u) << Utf8(*name);
+  EXPECT_EQ(platform::posix::ToUtf8(*name).rfind("\\MSP", 0), 0u) << Utf8(*name);
 }
 
 }  // namespace
