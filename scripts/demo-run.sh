@@ -37,7 +37,7 @@ for entry in "${products[@]}"; do
     "$code" "$version" "$name" "$language" >"$dir/Property.idt"
   cp "$top/demo/InstallExecuteSequence.idt" "$top/demo/Registry.idt" "$dir/"
   (cd "$dir" && msibuild product.msi -i Property.idt -i InstallExecuteSequence.idt -i Registry.idt)
-  "$emu" install "$dir/product.msi"
+  "$emu" install "$dir/product.msi" >/dev/null
 done
 "$emu" list | sed 's/^/  /'
 
@@ -65,6 +65,5 @@ done
 say "Kyro Studio's cached database after: the rows spsetup rewrote"
 show_rows
 
-say "Temporary directory after the run (the package copy is deleted)"
-ls -A "$TMP" | sed 's/^/  /'
-echo "  (empty)" | { [[ -z "$(ls -A "$TMP")" ]] && cat || true; }
+say "The temporary directory after the run (the package copy is deleted at the end)"
+if [[ -z "$(ls -A "$TMP")" ]]; then echo "  (empty)"; else ls -A "$TMP" | sed 's/^/  /'; fi
