@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "app/process_state.h"
+#include "payload/resource_catalogue.h"
 #include "payload/temp_name.h"
 #include "platform/platform.h"
 
@@ -12,22 +12,13 @@ namespace {
 
 constexpr DWORD kTempPathCapacity = 1024;
 
-struct PackageBytes {
-  LPCVOID Data;
-  DWORD Size;
-};
-
-// Steps 4 and 5: the package resource, its size and its bytes, or nothing.
-std::optional<PackageBytes> LocatePackage() {
-  HRSRC resource = FindResourceW(ModuleInstance, u"IDR_MSP", u"MSP");
-  if (resource == nullptr) return std::nullopt;
-  DWORD size = SizeofResource(ModuleInstance, resource);
-  if (size == 0) return std::nullopt;
-  HGLOBAL loaded = LoadResource(ModuleInstance, resource);
-  if (loaded == nullptr) return std::nullopt;
-  LPCVOID data = LockResource(loaded);
-  if (data == nullptr) return std::nullopt;
-  return PackageBytes{data, size};
+// Steps 4 and 5: the package's bytes, or nothing when it is missing or unusable.
+std::optional<ResourceBytes> LocatePackage() {
+  ResourceBytes package;
+  if (LoadEmbeddedResource(u"IDR_MSP", u"MSP", package) != ResourceLookup::Found) {
+    return std::nullopt;
+  }
+  return package;
 }
 
 // Creates `path` exclusively: never an existing name, never through a link.
@@ -38,7 +29,7 @@ ScopedKernelHandle CreateExclusively(const std::u16string& path) {
 
 // Writes the whole package in one request and closes the file. True when every byte
 // went out.
-bool WriteWhole(ScopedKernelHandle file, const PackageBytes& package) {
+bool WriteWhole(ScopedKernelHandle file, const ResourceBytes& package) {
   DWORD written = 0;
   BOOL ok = WriteFile(file.Get(), package.Data, package.Size, &written, nullptr);
   return ok != 0 && written == package.Size;
@@ -53,7 +44,7 @@ bool ExtractToTemporaryFile(std::u16string& path) {
   if (length == 0 || length > kTempPathCapacity) return false;
   std::u16string directoryText(directory, length);
 
-  std::optional<PackageBytes> package;
+  std::optional<ResourceBytes> package;
   for (;;) {
     // 3. A name, stored back for the caller.
     std::optional<std::u16string> name = MakeTempName(&directoryText, u"MSP");
@@ -82,7 +73,7 @@ bool ExtractToTemporaryFile(std::u16string& path) {
 // A given path: write beside it, then move into place in one step.
 bool ExtractToGivenPath(const std::u16string& path) {
   // 4.-5. The resource, before any file exists.
-  std::optional<PackageBytes> package = LocatePackage();
+  std::optional<ResourceBytes> package = LocatePackage();
   if (!package) return false;
 
   // 6. A fresh file beside the target, in the same directory so that the move is one step.

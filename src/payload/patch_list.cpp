@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <optional>
 
-#include "app/process_state.h"
 #include "messages/message_box.h"
 #include "messages/message_ids.h"
 #include "payload/extraction.h"
+#include "payload/resource_catalogue.h"
 #include "platform/platform.h"
 #include "products/patch_targets.h"
 
@@ -20,13 +20,6 @@ constexpr UINT kLastResourceId = 0xFFFF;
 constexpr char kSeparator[] = "*****\r\n";
 constexpr char kLineEnd[] = "\r\n";
 constexpr std::size_t kNameCharacters = 4;
-
-struct NoteBytes {
-  LPCVOID Data;
-  DWORD Size;
-};
-
-enum class NoteLookup { Found, Missing, Unusable };
 
 // Steps 1-6: the default name. The temporary package copy is left where it was written.
 std::u16string DefaultListName() {
@@ -53,19 +46,10 @@ bool WriteAll(HANDLE file, LPCVOID data, DWORD size) {
 }
 
 // Steps 9 and 11: note `id`, found by its "#<id>" name in whatever language it is filed.
-NoteLookup LocateNote(UINT id, NoteBytes& note) {
+ResourceLookup LocateNote(UINT id, ResourceBytes& note) {
   char16_t name[1024];
   wsprintfW(name, u"#%d", static_cast<int>(id));
-  HRSRC resource = FindResourceW(ModuleInstance, name, u"TXT");
-  if (resource == nullptr) return NoteLookup::Missing;
-  DWORD size = SizeofResource(ModuleInstance, resource);
-  if (size == 0) return NoteLookup::Unusable;
-  HGLOBAL loaded = LoadResource(ModuleInstance, resource);
-  if (loaded == nullptr) return NoteLookup::Unusable;
-  LPCVOID data = LockResource(loaded);
-  if (data == nullptr) return NoteLookup::Unusable;
-  note = NoteBytes{data, size};
-  return NoteLookup::Found;
+  return LoadEmbeddedResource(name, u"TXT", note);
 }
 
 // Steps 12-14: one block at the end of the file. Readers and deployment tools split the
@@ -73,7 +57,7 @@ NoteLookup LocateNote(UINT id, NoteBytes& note) {
 // again: the file keeps the length it had before the block. Returns false only when the
 // file could not be put back (or its length not read), after which nothing more may be
 // appended.
-bool AppendBlock(HANDLE file, const NoteBytes& note) {
+bool AppendBlock(HANDLE file, const ResourceBytes& note) {
   std::optional<std::uint64_t> start = Seek(file, 0, FILE_CURRENT);
   if (!start) return false;
   if (WriteAll(file, kSeparator, sizeof kSeparator - 1) && WriteAll(file, note.Data, note.Size) &&
@@ -118,13 +102,13 @@ bool WritePatchList(std::u16string& path) {
 
   // 9-14. One block per note, in id order, until an id is missing.
   for (UINT id = kFirstNoteId; id <= kLastResourceId; ++id) {
-    NoteBytes note{};
-    NoteLookup lookup = LocateNote(id, note);
-    if (lookup == NoteLookup::Missing) {
+    ResourceBytes note;
+    ResourceLookup lookup = LocateNote(id, note);
+    if (lookup == ResourceLookup::Missing) {
       if (id == kFirstNoteId) ShowMessage(kMessagePatchListFailed);
       break;
     }
-    if (lookup == NoteLookup::Unusable) {
+    if (lookup == ResourceLookup::Unusable) {
       ShowMessage(kMessageInstallFailed);
       break;
     }
