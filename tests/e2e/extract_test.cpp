@@ -18,10 +18,7 @@ using testing_support::RunProgram;
 using testing_support::ScratchDir;
 
 std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+  return testing_support::ReadWholeFile(path).value_or("");
 }
 
 std::vector<std::string> Entries(const std::string& directory) {

@@ -35,10 +35,7 @@ const std::string kText310 =
     "installation.";
 
 std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+  return testing_support::ReadWholeFile(path).value_or("");
 }
 
 bool Exists(const std::string& path) {

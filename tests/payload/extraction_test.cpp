@@ -21,10 +21,7 @@ using testing_support::ScopedEnv;
 using testing_support::ScratchDir;
 
 std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+  return testing_support::ReadWholeFile(path).value_or("");
 }
 
 // A name as the file system takes it: the system forms Windows names, whose backslashes the

@@ -21,9 +21,9 @@ using namespace platform;
 using posix::EmbeddedResource;
 
 std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  EXPECT_TRUE(in.good()) << path;
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::optional<std::string> content = testing_support::ReadWholeFile(path);
+  EXPECT_TRUE(content.has_value()) << path;
+  return content.value_or("");
 }
 
 std::string Bytes(HMODULE module, HRSRC resource) {

@@ -8,6 +8,8 @@
 namespace testing_support {
 namespace {
 
+// The log is decoded here independently of the host's own conversions, so that a fault in
+// those shows up as a difference rather than cancelling out.
 void AppendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
     out += static_cast<char>(c);

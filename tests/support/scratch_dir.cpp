@@ -10,35 +10,14 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/posix/host.h"
+
 namespace testing_support {
 namespace {
 
 [[noreturn]] void Fail(const std::string& what) {
   std::fprintf(stderr, "test support: %s\n", what.c_str());
   std::abort();
-}
-
-std::u16string Widen(const std::string& text) {
-  // Test paths are ASCII or UTF-8; a plain decoder keeps this file free of the backend.
-  std::u16string out;
-  for (std::size_t i = 0; i < text.size();) {
-    unsigned char lead = static_cast<unsigned char>(text[i]);
-    char32_t c = lead;
-    int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-    if (extra > 0) c = lead & (0x3F >> extra);
-    for (int k = 1; k <= extra && i + k < text.size(); ++k) {
-      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    }
-    i += static_cast<std::size_t>(extra) + 1;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  return out;
 }
 
 }  // namespace
@@ -75,9 +54,11 @@ ScratchDir::~ScratchDir() {
 
 std::string ScratchDir::Join(const std::string& name) const { return path_ + "/" + name; }
 
-std::u16string ScratchDir::PathW() const { return Widen(path_); }
+std::u16string ScratchDir::PathW() const { return platform::posix::FromUtf8(path_); }
 
-std::u16string ScratchDir::JoinW(const std::string& name) const { return Widen(Join(name)); }
+std::u16string ScratchDir::JoinW(const std::string& name) const {
+  return platform::posix::FromUtf8(Join(name));
+}
 
 std::string ScratchDir::WriteFile(const std::string& name, const std::string& content) const {
   std::string full = Join(name);
@@ -89,7 +70,11 @@ std::string ScratchDir::WriteFile(const std::string& name, const std::string& co
 }
 
 std::optional<std::string> ScratchDir::ReadFile(const std::string& name) const {
-  std::ifstream in(Join(name), std::ios::binary);
+  return ReadWholeFile(Join(name));
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   std::ostringstream content;
   content << in.rdbuf();

@@ -34,6 +34,9 @@ class ScratchDir {
   std::string path_;
 };
 
+// The whole content of the file at `path`; std::nullopt when it cannot be read.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
 // Sets (or, given std::nullopt, unsets) one environment variable for the holder's
 // lifetime; the destructor restores the value it had, or unsets it when it had none.
 class ScopedEnv {
