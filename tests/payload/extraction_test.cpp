@@ -14,6 +14,7 @@
 #include "payload/temp_name.h"
 #include "platform/posix/host.h"
 #include "support/scratch_dir.h"
+#include "support/write_failure.h"
 
 namespace {
 
@@ -114,6 +115,33 @@ TEST_F(Extraction, EmptyPathGetsAFreshTemporaryFileAndItsName) {
   EXPECT_EQ(Utf8(second), scratch.Join("MSP" + std::to_string(number + 2)));
   EXPECT_FALSE(Exists(scratch.Join("target")));
   EXPECT_EQ(ReadWhole(Utf8(second)), package);
+}
+
+// A disk that fills up half way through the package: the old file at a given path stays as
+// it was, and neither a given path nor a temporary name keeps a partial package.
+TEST_F(Extraction, AWriteThatFailsHalfWayLeavesNoPartialPackage) {
+  ASSERT_GT(package.size(), 2000u);
+  scratch.WriteFile("out.msp", "an older file");
+  std::u16string given = scratch.JoinW("out.msp");
+  {
+    testing_support::ScopedWriteFailure full(1000);
+    EXPECT_FALSE(ExtractPackage(given));
+    EXPECT_EQ(full.BytesWritten(), 1000u);
+  }
+  EXPECT_EQ(ReadWhole(scratch.Join("out.msp")), "an older file");
+  EXPECT_TRUE(OtherEntries({"out.msp"}).empty());
+
+  ScopedEnv tmp("TMP", scratch.Path());
+  std::u16string temporary;
+  {
+    testing_support::ScopedWriteFailure full(1000);
+    EXPECT_FALSE(ExtractPackage(temporary));
+    EXPECT_EQ(full.BytesWritten(), 1000u);
+  }
+  // The name chosen still comes back to the caller, but no file holds it.
+  EXPECT_EQ(Utf8(temporary).rfind(scratch.Path() + "/MSP", 0), 0u) << Utf8(temporary);
+  EXPECT_FALSE(Exists(Utf8(temporary)));
+  EXPECT_TRUE(OtherEntries({"out.msp"}).empty());
 }
 
 TEST(TempName, FallsBackFromAMissingTmpToTheGivenDirectory) {
