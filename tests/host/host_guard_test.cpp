@@ -158,6 +158,12 @@ TEST_F(HostGuard, TheSystemEntryNeverCounts) {
   EXPECT_TRUE(IsProcessRunning(u"OTHER.EXE"));
 }
 
+TEST_F(HostGuard, AnEmptyProcessListHoldsNoHost) {
+  // A list that was taken but holds nothing is not a list that could not be taken.
+  ReadProcessList = [](std::vector<platform::PROCESSENTRY32W>&) { return true; };
+  EXPECT_FALSE(IsProcessRunning(u"kyro.exe"));
+}
+
 TEST_F(HostGuard, NoHostMeansNoBox) {
   ScopedEnv script("EMU_DIALOG_SCRIPT", Script("cancel"));
   WatchedImageName[0] = u'\0';
@@ -259,6 +265,22 @@ TEST_F(HostGuard, TheBoxSpeaksTheThreadsLanguage) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].Caption, caption);
   EXPECT_EQ(boxes[0].Text, expected);
+}
+
+TEST_F(HostGuard, TextsAreLoadedOncePerCall) {
+  // The thread's language changes while the first box is up: a guard that loaded or
+  // composed its texts again on a later pass would show the second box in German.
+  ScopedEnv script("EMU_DIALOG_SCRIPT", Script("retry,cancel"));
+  NamedProcess host(scratch_.Path(), "kyro.exe");
+  ReadProcessList = [](std::vector<platform::PROCESSENTRY32W>& entries) {
+    if (checksTaken == 1) platform::SetThreadLocale(1031);
+    return ReadPlannedProcessList(entries);
+  };
+
+  EXPECT_FALSE(ConfirmHostClosed());
+
+  ExpectGuardBoxes({kAnswerRetry, kAnswerCancel});
+  EXPECT_EQ(platform::GetThreadLocale(), 1031u);
 }
 
 TEST_F(HostGuard, MissingTextsStillShowTheBox) {
