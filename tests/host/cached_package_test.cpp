@@ -109,6 +109,11 @@ std::vector<std::vector<std::string>> Normalised(std::vector<std::vector<std::st
   return lines;
 }
 
+// A table as msiinfo exports it now, split and in key order.
+std::vector<std::vector<std::string>> Exported(const std::string& path, const std::string& table) {
+  return Normalised(SplitExport(ExportTable(path, table)));
+}
+
 // `before` with column `column` of each row whose first field is a key of `rewrites` set to
 // that key's value: what the fix-up must turn the table into.
 std::vector<std::vector<std::string>> Expected(const std::string& before, std::size_t column,
@@ -260,10 +265,8 @@ TEST_F(FixCachedPackageTest, RewritesTheListedRowsAndNothingElse) {
 
   // Read by an independent tool: the listed fields rewritten, every other row and column
   // as it was, and the tables the fix-up does not edit untouched.
-  EXPECT_EQ(Normalised(SplitExport(ExportTable(path, "InstallExecuteSequence"))),
-            Expected(sequenceBefore, 1, kNewConditions));
-  EXPECT_EQ(Normalised(SplitExport(ExportTable(path, "Registry"))),
-            Expected(registryBefore, 5, kNewComponents));
+  EXPECT_EQ(Exported(path, "InstallExecuteSequence"), Expected(sequenceBefore, 1, kNewConditions));
+  EXPECT_EQ(Exported(path, "Registry"), Expected(registryBefore, 5, kNewComponents));
   EXPECT_EQ(ExportTable(path, "Property"), propertyBefore);
   EXPECT_EQ(FilesIn(scratch.Path()), std::vector<std::string>{"cached.msi"});
 
@@ -283,15 +286,13 @@ TEST_F(FixCachedPackageTest, ASecondRunChangesNothing) {
   std::string path = MakePackage(
       {InstallExecuteSequenceTable(OriginalSequence()), RegistryTable(OriginalRegistry())});
   FixCachedPackage(ProductAt(path));
-  std::string sequenceOnce = ExportTable(path, "InstallExecuteSequence");
-  std::string registryOnce = ExportTable(path, "Registry");
+  auto sequenceOnce = Exported(path, "InstallExecuteSequence");
+  auto registryOnce = Exported(path, "Registry");
 
   FixCachedPackage(ProductAt(path));
 
-  EXPECT_EQ(Normalised(SplitExport(ExportTable(path, "InstallExecuteSequence"))),
-            Normalised(SplitExport(sequenceOnce)));
-  EXPECT_EQ(Normalised(SplitExport(ExportTable(path, "Registry"))),
-            Normalised(SplitExport(registryOnce)));
+  EXPECT_EQ(Exported(path, "InstallExecuteSequence"), sequenceOnce);
+  EXPECT_EQ(Exported(path, "Registry"), registryOnce);
   EXPECT_EQ(ConditionOf(path, "HarvestInstallSelection"), kCondition3);
 }
 
@@ -324,10 +325,8 @@ TEST_F(FixCachedPackageTest, KeysTooLongForTheBufferMatchNothing) {
 
   FixCachedPackage(ProductAt(path));
 
-  EXPECT_EQ(Normalised(SplitExport(ExportTable(path, "InstallExecuteSequence"))),
-            Expected(sequenceBefore, 1, kNewConditions));
-  EXPECT_EQ(Normalised(SplitExport(ExportTable(path, "Registry"))),
-            Expected(registryBefore, 5, kNewComponents));
+  EXPECT_EQ(Exported(path, "InstallExecuteSequence"), Expected(sequenceBefore, 1, kNewConditions));
+  EXPECT_EQ(Exported(path, "Registry"), Expected(registryBefore, 5, kNewComponents));
 }
 
 TEST_F(FixCachedPackageTest, WithoutARegistryTableTheConditionsAreStillCommitted) {
@@ -364,8 +363,7 @@ TEST_F(FixCachedPackageTest, OneRegistryRowOfTwoIsRewrittenAndTheWalkGoesOn) {
 
   FixCachedPackage(ProductAt(path));
 
-  EXPECT_EQ(Normalised(SplitExport(ExportTable(path, "Registry"))),
-            Expected(registryBefore, 5, kNewComponents));
+  EXPECT_EQ(Exported(path, "Registry"), Expected(registryBefore, 5, kNewComponents));
   EXPECT_EQ(ComponentOf(path, "KYROMiniDump_SendAppArgs"), kComponent);
 }
 
