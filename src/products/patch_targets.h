@@ -11,7 +11,8 @@
 platform::MSIHANDLE OpenPackageSummary(const std::u16string& packagePath);
 
 // Reads summary property 7 of the package at `packagePath` into `targets` and returns
-// true. A list longer than 2047 characters takes a second read at its exact size; there is
-// no third. On false (the package does not open, or the last read did not succeed)
-// `targets` is left as it was. The summary handle is closed before returning.
+// true; a package without the property gives an empty list. A list longer than 2047
+// characters takes a second read at its exact size; there is no third. On false (the
+// package does not open, or the last read did not succeed) `targets` is left as it was.
+// The summary handle is closed before returning.
 bool ReadPatchTargets(const std::u16string& packagePath, std::u16string& targets);
