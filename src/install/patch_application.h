@@ -10,7 +10,7 @@
 // `packagePath`: PATCH="path" PATCH_NO_UNINSTALL=0 REBOOTPROMPT=S FILESINUSETEXT="text 316",
 // text 316 loaded in the thread's current language, each value written by the installer's
 // property syntax (a quote inside a value doubled). Returns false, with the last error set
-// and PatchCommandLine left empty, when the line cannot say what it must: a package path
+// and PatchCommandLine left as it was, when the line cannot say what it must: a package path
 // holding ";" (the installer would read two packages: ERROR_INVALID_NAME) or a line longer
 // than 1023 characters (ERROR_FILENAME_EXCED_RANGE); it is never cut.
 bool BuildPatchCommandLine(ProductRecord& record, const std::u16string& packagePath);
