@@ -91,8 +91,8 @@ class InstallRun : public testing::Test {
 
   std::vector<std::pair<std::string, std::string>> Environment() {
     return {{"EMU_INSTALLER_ROOT", scratch.Join("installer")},
-            {"TMP", temp.Path()},
-            {"EMU_USER_LCID", "1033"},
+            {"TMP", tmpDirectory},
+            {"EMU_USER_LCID", userLanguage},
             {"EMU_DIALOG_LOG", scratch.Join("dialogs.log")},
             {"EMU_DIALOG_SCRIPT", script}};
   }
@@ -105,7 +105,7 @@ class InstallRun : public testing::Test {
 
   std::vector<std::string> TempEntries() {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(temp.Path())) {
+    for (const auto& entry : std::filesystem::directory_iterator(tmpDirectory)) {
       names.push_back(entry.path().filename().string());
     }
     return names;
@@ -142,6 +142,9 @@ class InstallRun : public testing::Test {
 
   ScratchDir scratch;
   ScratchDir temp;
+  // What TMP names, and the user's default language.
+  std::string tmpDirectory = temp.Path();
+  std::string userLanguage = "1033";
   std::string script;
 };
 
@@ -214,14 +217,40 @@ TEST_F(InstallRun, RestartResultsCountAsSuccess) {
   }
 }
 
-TEST_F(InstallRun, ALanguageThatIsNoNumberKeepsTheStartingLanguage) {
+// A Language that is no number selects no language: the thread keeps the one it had, the
+// user's own for the first product, the product before's for a later one.
+TEST_F(InstallRun, ALanguageThatIsNoNumberKeepsTheLanguageTheThreadHad) {
+  userLanguage = "1036";
   Install({kViewer, "Kyro Viewer", "5.1.9.0", "1031"});
   ASSERT_EQ(Emu({"set", kViewer, "Language", "Deutsch"}).ExitCode, 0);
-  ExpectBoxes(Run(), {{u"Installation Error", Catalogue(308, 1033, u"Kyro Viewer"), 0x50010}});
+  ExpectBoxes(Run(), {{Catalogue(311, 1036), Catalogue(308, 1036, u"Kyro Viewer"), 0x50010}});
+
+  Install({kStudio, "Kyro Studio", "5.2.0.0", "1031"});
+  ASSERT_EQ(Emu({"set", kViewer, "Language", ""}).ExitCode, 0);
+  std::filesystem::remove(scratch.Join("dialogs.log"));
+  ExpectBoxes(Run(), {{Catalogue(311, 1031), Catalogue(308, 1031, u"Kyro Viewer"), 0x50010}});
 }
 
+// The PATCH value stays one value in a temporary directory whose name holds a space, and an
+// up-to-date product after a patched one adds no closing message.
+TEST_F(InstallRun, AnApplicableProductThenAnUpToDateOneFromADirectoryWithASpace) {
+  tmpDirectory = temp.Join("Temp Files");
+  ASSERT_TRUE(std::filesystem::create_directory(tmpDirectory));
+  Install({kStudio, "Kyro Studio", "5.1.8.0", "1033"});
+  Install({kViewer, "Kyro Viewer", "5.2.0.0", "1033"});
+  ExpectBoxes(Run(), {{u"Installation Successful",
+                       u"The service pack has been successfully installed.", 0x50040}});
+  EXPECT_EQ(Info(kStudio, "VersionString"), "5.2.0.0");
+  ExpectFixedUp(kStudio);
+  ExpectUntouched(kViewer);
+  EXPECT_TRUE(TempEntries().empty());
+}
+
+// The guard runs only once a target was found: a running host application draws no question.
 TEST_F(InstallRun, NoTargetInstalledLeavesTheTemporaryPackage) {
   Install({"{11111111-2222-3333-4444-555555555555}", "Other", "5.1.8.0", "1033"});
+  NamedProcess host(scratch.Path(), "kyro.exe");
+  script = "retry,retry";
   ExpectBoxes(Run(), {{u"Installation Error", Catalogue(307, 1033), 0x50010}});
   EXPECT_EQ(TempEntries(), std::vector<std::string>{"MSP2"});
 }
