@@ -191,7 +191,17 @@ TEST(EmbeddedResources, ManifestAsksForTheHighestAvailableRights) {
   EXPECT_NE(manifest.find("urn:schemas-microsoft-com:asm.v2"), std::string::npos);
   EXPECT_NE(manifest.find("level=\"highestAvailable\""), std::string::npos);
   EXPECT_NE(manifest.find("uiAccess=\"False\""), std::string::npos);
-  EXPECT_EQ(manifest.find("dependency"), std::string::npos);
+  // The trust block is all it declares: no dependent assembly, no compatibility or
+  // settings block.
+  std::vector<std::string> elements;
+  for (std::size_t at = manifest.find('<'); at != std::string::npos;
+       at = manifest.find('<', at + 1)) {
+    const char next = at + 1 < manifest.size() ? manifest[at + 1] : '/';
+    if (next == '/' || next == '?' || next == '!') continue;
+    elements.push_back(manifest.substr(at + 1, manifest.find_first_of(" \t\r\n/>", at) - at - 1));
+  }
+  EXPECT_EQ(elements, (std::vector<std::string>{"assembly", "trustInfo", "security",
+                                                "requestedPrivileges", "requestedExecutionLevel"}));
 }
 
 // The icon group's directory names nine images whose own headers agree with it.
