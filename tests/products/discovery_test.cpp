@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/host.h"
 #include "platform/posix/installer_registry.h"
 #include "support/msi_tables.h"
 #include "support/program_run.h"
@@ -13,6 +14,7 @@
 
 namespace {
 
+using platform::posix::FromUtf8;
 using platform::posix::ProductEntry;
 using testing_support::ProgramResult;
 using testing_support::RunProgram;
@@ -24,8 +26,6 @@ using testing_support::ScratchDir;
 const std::string kFirst = "{F1000000-0000-4000-8000-000000000001}";
 const std::string kSecond = "{A2000000-0000-4000-8000-000000000002}";
 const std::string kAbsent = "{C3000000-0000-4000-8000-000000000003}";
-
-std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
 std::vector<std::u16string> ListedCodes() {
   std::vector<std::u16string> codes;
@@ -82,9 +82,9 @@ TEST_F(Discovery, KeepsInstalledAndAdvertisedProductsInListOrder) {
   Install({kSecond, "5.0.60.2", "Kyro English", "1033"}, /*advertise=*/false);
   shipped.PatchCommandLine = u"from the template";
 
-  DiscoverProducts(Wide(kFirst + ";" + kAbsent + ";" + kSecond + ";"), shipped);
+  DiscoverProducts(FromUtf8(kFirst + ";" + kAbsent + ";" + kSecond + ";"), shipped);
 
-  ASSERT_EQ(ListedCodes(), (std::vector<std::u16string>{Wide(kFirst), Wide(kSecond)}));
+  ASSERT_EQ(ListedCodes(), (std::vector<std::u16string>{FromUtf8(kFirst), FromUtf8(kSecond)}));
   const ProductRecord& first = ProductListAt(0);
   EXPECT_EQ(first.InstalledVersion, u"5.1.8.0");
   EXPECT_EQ(first.ProductName, u"Kyro Deutsch");
@@ -98,7 +98,7 @@ TEST_F(Discovery, KeepsInstalledAndAdvertisedProductsInListOrder) {
     ASSERT_EQ(platform::posix::ReadProduct(code, entry), platform::posix::ProductRead::Found);
     const std::string* cached = platform::posix::FindProperty(entry, "LocalPackage");
     ASSERT_NE(cached, nullptr);
-    EXPECT_EQ(ProductListAt(code == kFirst ? 0 : 1).LocalPackage, Wide(*cached));
+    EXPECT_EQ(ProductListAt(code == kFirst ? 0 : 1).LocalPackage, FromUtf8(*cached));
   }
   for (const ProductRecord* record : {&first, &second}) {
     EXPECT_EQ(record->TargetVersion, u"5.2.0.0");
@@ -111,7 +111,8 @@ TEST_F(Discovery, KeepsInstalledAndAdvertisedProductsInListOrder) {
 TEST_F(Discovery, WalksEntriesUntilTheFirstEmptyOne) {
   Register(kFirst, platform::INSTALLSTATE_DEFAULT);
   Register(kSecond, platform::INSTALLSTATE_DEFAULT);
-  const std::u16string first = Wide(kFirst), second = Wide(kSecond), absent = Wide(kAbsent);
+  const std::u16string first = FromUtf8(kFirst), second = FromUtf8(kSecond),
+                       absent = FromUtf8(kAbsent);
   struct Case {
     std::u16string Targets;
     std::vector<std::u16string> Found;
@@ -140,7 +141,7 @@ TEST_F(Discovery, WalksEntriesUntilTheFirstEmptyOne) {
 
 TEST_F(Discovery, ACodeListedTwiceGivesTwoEqualRecords) {
   Register(kFirst, platform::INSTALLSTATE_DEFAULT);
-  DiscoverProducts(Wide(kFirst + ";" + kFirst), shipped);
+  DiscoverProducts(FromUtf8(kFirst + ";" + kFirst), shipped);
   ASSERT_EQ(ProductListCount(), 2u);
   const ProductRecord& one = ProductListAt(0);
   const ProductRecord& two = ProductListAt(1);
@@ -158,9 +159,9 @@ TEST_F(Discovery, OnlyInstalledAndAdvertisedCount) {
   Register(kFirst, platform::INSTALLSTATE_DEFAULT);
   Register(kSecond, platform::INSTALLSTATE_ADVERTISED);
   Register(kAbsent, platform::INSTALLSTATE_ABSENT);
-  EXPECT_TRUE(IsProductInstalled(Wide(kFirst)));
-  EXPECT_TRUE(IsProductInstalled(Wide(kSecond)));
-  EXPECT_FALSE(IsProductInstalled(Wide(kAbsent)));
+  EXPECT_TRUE(IsProductInstalled(FromUtf8(kFirst)));
+  EXPECT_TRUE(IsProductInstalled(FromUtf8(kSecond)));
+  EXPECT_FALSE(IsProductInstalled(FromUtf8(kAbsent)));
   EXPECT_FALSE(IsProductInstalled(u"{D4000000-0000-4000-8000-000000000004}"));  // unknown
   EXPECT_FALSE(IsProductInstalled(u"not a code"));                              // invalid
   EXPECT_FALSE(IsProductInstalled(u""));
@@ -172,14 +173,14 @@ TEST_F(Discovery, FailedPropertyReadsLeaveEmptyOrCutFields) {
   std::string longName(1500, 'K');
   Register(kFirst, platform::INSTALLSTATE_DEFAULT,
            {{"VersionString", "5.1.8.0"}, {"ProductName", longName}});
-  DiscoverProducts(Wide(kFirst), shipped);
+  DiscoverProducts(FromUtf8(kFirst), shipped);
   ASSERT_EQ(ProductListCount(), 1u);
   const ProductRecord& record = ProductListAt(0);
   EXPECT_EQ(record.InstalledVersion, u"5.1.8.0");
   EXPECT_EQ(record.LocalPackage, u"");
   EXPECT_EQ(record.Language, u"");
-  EXPECT_EQ(record.ProductName, Wide(longName.substr(0, 1023)));
-  EXPECT_EQ(ReadProductProperty(Wide(kAbsent), u"ProductName"), u"");
+  EXPECT_EQ(record.ProductName, FromUtf8(longName.substr(0, 1023)));
+  EXPECT_EQ(ReadProductProperty(FromUtf8(kAbsent), u"ProductName"), u"");
 }
 
 }  // namespace

@@ -8,12 +8,14 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/posix/host.h"
 #include "platform/posix/installer_summary.h"
 #include "support/msi_tables.h"
 #include "support/scratch_dir.h"
 
 namespace {
 
+using platform::posix::FromUtf8;
 using testing_support::MakePatchPackage;
 using testing_support::PatchFacts;
 using testing_support::ScratchDir;
@@ -40,8 +42,6 @@ std::string TargetsOfLength(std::size_t length) {
   targets.resize(length);
   return targets;
 }
-
-std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
 class PatchTargets : public testing::Test {
  protected:
@@ -75,7 +75,7 @@ TEST_F(PatchTargets, ListsThatFitTakeOneReadAndLongerOnesASecond) {
     targetReads = 0;
     std::u16string targets = u"left over";
     EXPECT_TRUE(ReadPatchTargets(package, targets));
-    EXPECT_EQ(targets, Wide(expected));
+    EXPECT_EQ(targets, FromUtf8(expected));
     EXPECT_EQ(targetReads, row.Reads);
   }
 }
@@ -124,7 +124,7 @@ TEST_F(PatchTargets, AnAbsolutePathBeyond260CharactersOpensNothing) {
   facts.Targets = "{A3D91E07-7C44-4B19-8E2F-3C5D6E7F8091}";
   ASSERT_TRUE(MakePatchPackage(path, facts));
   std::u16string targets = u"kept";
-  EXPECT_FALSE(ReadPatchTargets(Wide(path), targets));
+  EXPECT_FALSE(ReadPatchTargets(FromUtf8(path), targets));
   EXPECT_EQ(targets, u"kept");
 }
 
