@@ -84,6 +84,21 @@ TEST(StringTables, EveryLanguageHoldsEveryTextWithTheEnglishPlaceholders) {
   }
 }
 
+// A text pasted over its neighbour (two captions alike, say) leaves every id present and
+// every placeholder right; only comparing the texts of one language shows it.
+TEST(StringTables, NoTwoTextsOfALanguageAreAlike) {
+  for (LANGID language : kLanguages) {
+    for (std::size_t i = 0; i < kMessageTextIds.size(); ++i) {
+      for (std::size_t j = i + 1; j < kMessageTextIds.size(); ++j) {
+        EXPECT_NE(TableEntry(kMessageTextIds[i], language).value_or(u"?"),
+                  TableEntry(kMessageTextIds[j], language).value_or(u"!"))
+            << "language " << language << ": " << kMessageTextIds[i] << " and "
+            << kMessageTextIds[j];
+      }
+    }
+  }
+}
+
 TEST(StringTables, EnglishPlaceholdersAreTheOnesTheMessagesFill) {
   const std::pair<UINT, std::u16string> expected[] = {
       {300, u"d"}, {301, u""}, {306, u"s"}, {307, u""}, {308, u"s"},  {309, u""},
