@@ -284,11 +284,15 @@ TEST_F(InstallRun, QuietRunShowsNothingButTheGuard) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].Style, 0x50015u);
     EXPECT_EQ(Info(kStudio, "VersionString"), "5.1.8.0");
+    ExpectUntouched(kStudio);
   }
+  // The cancelled run's package stays; the completed run removes only its own.
+  EXPECT_EQ(TempEntries(), std::vector<std::string>{"MSP2"});
   std::filesystem::remove(scratch.Join("dialogs.log"));
   EXPECT_TRUE(Run({"/q"}).empty());
   EXPECT_EQ(Info(kStudio, "VersionString"), "5.2.0.0");
   ExpectFixedUp(kStudio);
+  EXPECT_EQ(TempEntries(), std::vector<std::string>{"MSP2"});
 }
 
 }  // namespace
