@@ -246,6 +246,23 @@ TEST_F(InstallRun, AnApplicableProductThenAnUpToDateOneFromADirectoryWithASpace)
   EXPECT_TRUE(TempEntries().empty());
 }
 
+// A package path holding ";" would name two packages to the installer: each applicable
+// product is refused with message 300 before its cached database is touched, and the loop
+// still runs to its end.
+TEST_F(InstallRun, APackagePathWithASemicolonIsRefusedForEachProduct) {
+  tmpDirectory = temp.Join("a;b");
+  ASSERT_TRUE(std::filesystem::create_directory(tmpDirectory));
+  Install({kStudio, "Kyro Studio", "5.1.8.0", "1031"});
+  Install({kServer, "Kyro Server", "5.0.60.2", "1041"});
+  ExpectBoxes(Run(), {{Catalogue(311, 1031), Catalogue(300, 1031, u"123"), 0x50010},
+                      {Catalogue(311, 1041), Catalogue(300, 1041, u"123"), 0x50010}});
+  EXPECT_EQ(Info(kStudio, "VersionString"), "5.1.8.0");
+  EXPECT_EQ(Info(kServer, "VersionString"), "5.0.60.2");
+  ExpectUntouched(kStudio);
+  ExpectUntouched(kServer);
+  EXPECT_TRUE(TempEntries().empty());
+}
+
 // The guard runs only once a target was found: a running host application draws no question.
 TEST_F(InstallRun, NoTargetInstalledLeavesTheTemporaryPackage) {
   Install({"{11111111-2222-3333-4444-555555555555}", "Other", "5.1.8.0", "1033"});
