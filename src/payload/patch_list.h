@@ -7,6 +7,8 @@
 // named by `path`, or, when `path` is empty, to "patchlist<four characters>.txt" named from
 // the package's target list, stored back into `path`. A block is "*****\r\n", the note's
 // bytes and "\r\n"; it lands whole or not at all, and existing content is never changed.
+// A block whose write fails is cut off and the copying goes on with the next id; a missing
+// note 206 shows message 310, an empty or unloadable note message 300 and ends the copying.
 // Returns false only when the list file cannot be opened for appending (message 310).
 bool WritePatchList(std::u16string& path);
 
