@@ -8,6 +8,7 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,37 @@ TEST(EmbeddedResources, FindsEveryCatalogueEntryByTypeAndNameWhateverTheThreadLa
       EXPECT_GT(SizeofResource(posix::MainModule(), found), 0u) << c.Label;
     }
   }
+}
+
+// The whole table, so that a stray language, a second copy of the package or notes, or a
+// resource nobody asked for (a version block, say) shows.
+TEST(EmbeddedResources, TheCatalogueHoldsItsEntriesAndNothingElse) {
+  auto part = [](const char16_t* text, WORD id) {
+    return text != nullptr ? posix::ToUtf8(text) : std::to_string(id);
+  };
+  std::multiset<std::string> found;
+  const HINSTANCE__* module = posix::MainModule();
+  for (std::size_t i = 0; i < module->Count; ++i) {
+    const EmbeddedResource& entry = module->Resources[i];
+    found.insert(part(entry.TypeName, entry.TypeId) + " " + part(entry.Name, entry.NameId) + " " +
+                 std::to_string(entry.Language));
+  }
+  std::multiset<std::string> expected = {
+      "MSP IDR_MSP 1046",       // the package
+      "TXT 206 1046",           // the deployment notes
+      "6 44 1033",              // string block of 700
+      "6 57 1033",              // string block of 900
+      "14 IDR_MAINFRAME 1033",  // icon group
+      "24 1 1033",              // manifest
+  };
+  for (int image = 1; image <= 9; ++image) expected.insert("3 " + std::to_string(image) + " 1033");
+  // The message texts: blocks 19 (300, 301) and 20 (306 to 316) in every language.
+  for (int language :
+       {1028, 1029, 1031, 1033, 1034, 1036, 1038, 1040, 1041, 1042, 1045, 1046, 1049, 2052}) {
+    expected.insert("6 19 " + std::to_string(language));
+    expected.insert("6 20 " + std::to_string(language));
+  }
+  EXPECT_EQ(found, expected);
 }
 
 TEST(EmbeddedResources, ReportsMissingTypesAndNames) {
