@@ -81,7 +81,9 @@ inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
 inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
 inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr DWORD ERROR_INVALID_DATA = 13;
+inline constexpr DWORD ERROR_NOT_SAME_DEVICE = 17;
 inline constexpr DWORD ERROR_NO_MORE_FILES = 18;
+inline constexpr DWORD ERROR_BAD_LENGTH = 24;
 inline constexpr DWORD ERROR_WRITE_FAULT = 29;
 inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 inline constexpr DWORD ERROR_FILE_EXISTS = 80;
@@ -102,6 +104,7 @@ inline constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 inline constexpr DWORD ERROR_RESOURCE_LANG_NOT_FOUND = 1815;
 
 // Windows Installer results.
+inline constexpr UINT ERROR_INSTALL_SERVICE_FAILURE = 1601;
 inline constexpr UINT ERROR_INSTALL_USEREXIT = 1602;
 inline constexpr UINT ERROR_INSTALL_FAILURE = 1603;
 inline constexpr UINT ERROR_UNKNOWN_PRODUCT = 1605;
@@ -119,6 +122,7 @@ inline constexpr UINT ERROR_DATATYPE_MISMATCH = 1629;
 inline constexpr UINT ERROR_CREATE_FAILED = 1631;
 inline constexpr UINT ERROR_PATCH_PACKAGE_OPEN_FAILED = 1635;
 inline constexpr UINT ERROR_PATCH_PACKAGE_INVALID = 1636;
+inline constexpr UINT ERROR_INVALID_COMMAND_LINE = 1639;
 inline constexpr UINT ERROR_SUCCESS_REBOOT_INITIATED = 1641;
 inline constexpr UINT ERROR_PATCH_TARGET_NOT_FOUND = 1642;
 inline constexpr UINT ERROR_SUCCESS_REBOOT_REQUIRED = 3010;
@@ -276,8 +280,8 @@ inline constexpr DWORD TH32CS_SNAPPROCESS = 0x2;
 // A snapshot of the running processes, closed with CloseHandle; INVALID_HANDLE_VALUE when
 // none can be taken.
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId);
-// First and next entry of a snapshot; the entry's dwSize must be set. FALSE with
-// ERROR_NO_MORE_FILES (18) when no entry is left.
+// First and next entry of a snapshot; the entry's dwSize must be set (else FALSE with
+// ERROR_BAD_LENGTH, 24). FALSE with ERROR_NO_MORE_FILES (18) when no entry is left.
 BOOL Process32FirstW(HANDLE snapshot, PROCESSENTRY32W* entry);
 BOOL Process32NextW(HANDLE snapshot, PROCESSENTRY32W* entry);
 

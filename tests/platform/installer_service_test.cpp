@@ -168,7 +168,7 @@ TEST_F(InstallerServiceTest, EachRefusalHasItsCauseAndChangesNothing) {
       {PatchCommandLine(productDatabase), kProduct, ERROR_PATCH_PACKAGE_OPEN_FAILED},
       {PatchCommandLine(forOthers), kProduct, ERROR_PATCH_TARGET_NOT_FOUND},
       {"PATCH=\"" + good + ";" + forOthers + "\"", kProduct, ERROR_PATCH_TARGET_NOT_FOUND},
-      {"PATCH=\"" + good, kProduct, posix::ERROR_INVALID_COMMAND_LINE},
+      {"PATCH=\"" + good, kProduct, ERROR_INVALID_COMMAND_LINE},
       {PatchCommandLine(good), "not a code", ERROR_INVALID_PARAMETER},
   };
   for (const Case& c : cases) {

@@ -99,7 +99,7 @@ TEST(ProcessSnapshot, EntriesNeedTheirSize) {
   ASSERT_TRUE(snapshot);
   PROCESSENTRY32W entry{};
   EXPECT_FALSE(Process32FirstW(snapshot.Get(), &entry));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(GetLastError(), ERROR_BAD_LENGTH);
   entry.dwSize = sizeof entry;
   EXPECT_TRUE(Process32FirstW(snapshot.Get(), &entry));
   EXPECT_FALSE(Process32FirstW(nullptr, &entry));

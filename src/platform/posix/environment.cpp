@@ -15,8 +15,6 @@ namespace platform {
 namespace posix {
 namespace {
 
-constexpr DWORD kErrorFilenameTooLong = 206;
-
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // A variable's value. Windows names ignore letter case: the exact name wins, then the
@@ -80,7 +78,7 @@ DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer) {
   std::u16string wide = posix::FromUtf8(directory);
   DWORD length = GetFullPathNameW(wide.c_str(), 4096, full, nullptr);
   if (length == 0 || length >= 4096) {
-    if (length >= 4096) SetLastError(posix::kErrorFilenameTooLong);
+    if (length >= 4096) SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return 0;
   }
   std::u16string path(full, length);

@@ -27,7 +27,6 @@ WriteCall FileWriteCall = [](int descriptor, const void* data, std::size_t count
 
 namespace {
 
-constexpr DWORD kErrorNotSameDevice = 17;
 constexpr DWORD kFileAttributeReadonly = 0x1;
 constexpr DWORD kGenericAll = 0x10000000;
 constexpr DWORD kFileReadData = 0x1;
@@ -540,7 +539,7 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR destination, DWORD flags) {
     if (errno == EEXIST) {
       SetLastError(ERROR_ALREADY_EXISTS);
     } else if (errno == EXDEV) {
-      SetLastError(posix::kErrorNotSameDevice);
+      SetLastError(ERROR_NOT_SAME_DEVICE);
     } else if (errno == ENOENT) {
       posix::SetMissingError(to);
     } else {

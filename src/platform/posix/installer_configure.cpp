@@ -184,7 +184,7 @@ UINT MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE inst
   // 4. The command line and the patches it names.
   std::vector<posix::PropertyAssignment> properties;
   if (!posix::ParsePropertyCommandLine(commandLine != nullptr ? commandLine : u"", properties)) {
-    return posix::ERROR_INVALID_COMMAND_LINE;
+    return ERROR_INVALID_COMMAND_LINE;
   }
   std::vector<std::string> patchPaths;
   for (const posix::PropertyAssignment& property : properties) {

@@ -21,10 +21,6 @@
 
 namespace platform::posix {
 
-// ERROR_INVALID_COMMAND_LINE: the command line of MsiConfigureProductExW does not follow
-// the installer's property syntax.
-inline constexpr UINT ERROR_INVALID_COMMAND_LINE = 1639;
-
 // A registered product. Text is UTF-8 here, as in the files.
 struct ProductEntry {
   std::string Code;                           // canonical: upper-case

@@ -110,7 +110,7 @@ BOOL NextEntry(HANDLE snapshot, PROCESSENTRY32W* entry, bool first) {
   KernelObject* object = LookUpKernelObject(snapshot, KernelObjectKind::ProcessSnapshot);
   if (object == nullptr) return 0;
   if (entry == nullptr || entry->dwSize < sizeof(PROCESSENTRY32W)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+    SetLastError(ERROR_BAD_LENGTH);
     return 0;
   }
   if (first) object->NextProcess = 0;

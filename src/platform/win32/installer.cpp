@@ -68,9 +68,6 @@ const InstallerFunctions* LoadInstaller() {
   return loaded;
 }
 
-// The result of every operation when the installer service cannot be reached.
-constexpr UINT kNoInstaller = ERROR_INSTALL_SERVICE_FAILURE;
-
 }  // namespace
 
 // Handles pass as numbers: msi.h's MSIHANDLE is an unsigned long, ours 32 bits of the same
@@ -78,7 +75,7 @@ constexpr UINT kNoInstaller = ERROR_INSTALL_SERVICE_FAILURE;
 UINT MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR path, UINT updateCount,
                                MSIHANDLE* summary) {
   const InstallerFunctions* msi = LoadInstaller();
-  if (msi == nullptr) return kNoInstaller;
+  if (msi == nullptr) return ERROR_INSTALL_SERVICE_FAILURE;
   ::MSIHANDLE opened = 0;
   UINT result = msi->GetSummaryInformation(database, Wide(path), updateCount, &opened);
   if (summary != nullptr) *summary = static_cast<MSIHANDLE>(opened);
@@ -88,7 +85,7 @@ UINT MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR path, UINT updateCoun
 UINT MsiSummaryInfoGetPropertyW(MSIHANDLE summary, UINT property, UINT* dataType, INT* intValue,
                                 FILETIME* time, LPWSTR buffer, DWORD* count) {
   const InstallerFunctions* msi = LoadInstaller();
-  if (msi == nullptr) return kNoInstaller;
+  if (msi == nullptr) return ERROR_INSTALL_SERVICE_FAILURE;
   ::FILETIME nativeTime{};
   ::DWORD nativeCount = count == nullptr ? 0 : *count;
   UINT result = msi->SummaryInfoGetProperty(summary, property, dataType, intValue,
@@ -112,7 +109,7 @@ INSTALLSTATE MsiQueryProductStateW(LPCWSTR product) {
 
 UINT MsiGetProductInfoW(LPCWSTR product, LPCWSTR property, LPWSTR buffer, DWORD* count) {
   const InstallerFunctions* msi = LoadInstaller();
-  if (msi == nullptr) return kNoInstaller;
+  if (msi == nullptr) return ERROR_INSTALL_SERVICE_FAILURE;
   ::DWORD nativeCount = count == nullptr ? 0 : *count;
   UINT result = msi->GetProductInfo(Wide(product), Wide(property), Wide(buffer),
                                     count == nullptr ? nullptr : &nativeCount);
@@ -122,7 +119,7 @@ UINT MsiGetProductInfoW(LPCWSTR product, LPCWSTR property, LPWSTR buffer, DWORD*
 
 UINT MsiOpenDatabaseW(LPCWSTR path, LPCWSTR persist, MSIHANDLE* database) {
   const InstallerFunctions* msi = LoadInstaller();
-  if (msi == nullptr) return kNoInstaller;
+  if (msi == nullptr) return ERROR_INSTALL_SERVICE_FAILURE;
   ::MSIHANDLE opened = 0;
   // The persist modes are small integers in place of a pointer and pass unchanged.
   UINT result = msi->OpenDatabase(Wide(path), Wide(persist), &opened);
@@ -132,7 +129,7 @@ UINT MsiOpenDatabaseW(LPCWSTR path, LPCWSTR persist, MSIHANDLE* database) {
 
 UINT MsiDatabaseOpenViewW(MSIHANDLE database, LPCWSTR query, MSIHANDLE* view) {
   const InstallerFunctions* msi = LoadInstaller();
-  if (msi == nullptr) return kNoInstaller;
+  if (msi == nullptr) return ERROR_INSTALL_SERVICE_FAILURE;
   ::MSIHANDLE opened = 0;
   UINT result = msi->DatabaseOpenView(database, Wide(query), &opened);
   if (view != nullptr) *view = static_cast<MSIHANDLE>(opened);
@@ -141,12 +138,12 @@ UINT MsiDatabaseOpenViewW(MSIHANDLE database, LPCWSTR query, MSIHANDLE* view) {
 
 UINT MsiViewExecute(MSIHANDLE view, MSIHANDLE parameters) {
   const InstallerFunctions* msi = LoadInstaller();
-  return msi == nullptr ? kNoInstaller : msi->ViewExecute(view, parameters);
+  return msi == nullptr ? ERROR_INSTALL_SERVICE_FAILURE : msi->ViewExecute(view, parameters);
 }
 
 UINT MsiViewFetch(MSIHANDLE view, MSIHANDLE* record) {
   const InstallerFunctions* msi = LoadInstaller();
-  if (msi == nullptr) return kNoInstaller;
+  if (msi == nullptr) return ERROR_INSTALL_SERVICE_FAILURE;
   ::MSIHANDLE fetched = 0;
   UINT result = msi->ViewFetch(view, &fetched);
   if (record != nullptr) *record = static_cast<MSIHANDLE>(fetched);
@@ -155,12 +152,12 @@ UINT MsiViewFetch(MSIHANDLE view, MSIHANDLE* record) {
 
 UINT MsiViewClose(MSIHANDLE view) {
   const InstallerFunctions* msi = LoadInstaller();
-  return msi == nullptr ? kNoInstaller : msi->ViewClose(view);
+  return msi == nullptr ? ERROR_INSTALL_SERVICE_FAILURE : msi->ViewClose(view);
 }
 
 UINT MsiRecordGetStringW(MSIHANDLE record, UINT field, LPWSTR buffer, DWORD* count) {
   const InstallerFunctions* msi = LoadInstaller();
-  if (msi == nullptr) return kNoInstaller;
+  if (msi == nullptr) return ERROR_INSTALL_SERVICE_FAILURE;
   ::DWORD nativeCount = count == nullptr ? 0 : *count;
   UINT result =
       msi->RecordGetString(record, field, Wide(buffer), count == nullptr ? nullptr : &nativeCount);
@@ -170,24 +167,24 @@ UINT MsiRecordGetStringW(MSIHANDLE record, UINT field, LPWSTR buffer, DWORD* cou
 
 UINT MsiRecordSetStringW(MSIHANDLE record, UINT field, LPCWSTR value) {
   const InstallerFunctions* msi = LoadInstaller();
-  return msi == nullptr ? kNoInstaller : msi->RecordSetString(record, field, Wide(value));
+  return msi == nullptr ? ERROR_INSTALL_SERVICE_FAILURE : msi->RecordSetString(record, field, Wide(value));
 }
 
 UINT MsiViewModify(MSIHANDLE view, MSIMODIFY mode, MSIHANDLE record) {
   const InstallerFunctions* msi = LoadInstaller();
-  return msi == nullptr ? kNoInstaller
+  return msi == nullptr ? ERROR_INSTALL_SERVICE_FAILURE
                         : msi->ViewModify(view, static_cast<::MSIMODIFY>(mode), record);
 }
 
 UINT MsiDatabaseCommit(MSIHANDLE database) {
   const InstallerFunctions* msi = LoadInstaller();
-  return msi == nullptr ? kNoInstaller : msi->DatabaseCommit(database);
+  return msi == nullptr ? ERROR_INSTALL_SERVICE_FAILURE : msi->DatabaseCommit(database);
 }
 
 UINT MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE installState,
                             LPCWSTR commandLine) {
   const InstallerFunctions* msi = LoadInstaller();
-  if (msi == nullptr) return kNoInstaller;
+  if (msi == nullptr) return ERROR_INSTALL_SERVICE_FAILURE;
   return msi->ConfigureProductEx(Wide(product), installLevel,
                                  static_cast<::INSTALLSTATE>(installState), Wide(commandLine));
 }
