@@ -266,7 +266,9 @@ BOOL FlushFileBuffers(HANDLE file);
 BOOL CloseHandle(HANDLE handle);
 BOOL DeleteFileW(LPCWSTR path);
 // Renames `existing` to `destination` in one step; with MOVEFILE_REPLACE_EXISTING an
-// existing destination file is replaced atomically.
+// existing destination file is replaced atomically, unless a handle has it open
+// (ERROR_ACCESS_DENIED). ERROR_ALREADY_EXISTS without the flag, ERROR_SHARING_VIOLATION
+// when a handle of `existing` denies deleting, ERROR_NOT_SAME_DEVICE across volumes.
 BOOL MoveFileExW(LPCWSTR existing, LPCWSTR destination, DWORD flags);
 // The attributes of a path, INVALID_FILE_ATTRIBUTES when it does not exist (2 or 3) or
 // cannot be examined (5).

@@ -278,6 +278,31 @@ TEST(MoveFileExW, ReplacesOnlyWhenAsked) {
   EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 }
 
+TEST(MoveFileExW, NeverReplacesAnOpenFileAndMovesNoFileThatDeniesDeleting) {
+  ScratchDir scratch;
+  scratch.WriteFile("new", "new");
+  scratch.WriteFile("old", "old");
+  const std::u16string from = scratch.JoinW("new");
+  const std::u16string to = scratch.JoinW("old");
+  {
+    // Windows refuses the replacement even when the open handle shares everything.
+    ScopedKernelHandle open(Open(
+        to, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING));
+    ASSERT_TRUE(open);
+    EXPECT_FALSE(MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(*scratch.ReadFile("old"), "old");
+  }
+  {
+    ScopedKernelHandle open(Open(from, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+    ASSERT_TRUE(open);
+    EXPECT_FALSE(MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  }
+  EXPECT_TRUE(MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(*scratch.ReadFile("old"), "new");
+}
+
 TEST(GetFileAttributesW, KindsAndMissingNames) {
   ScratchDir scratch;
   scratch.WriteFile("file", "x");

@@ -83,6 +83,17 @@ bool OthersHold(int descriptor, LockByte byte) {
   return lock.l_type != F_UNLCK;
 }
 
+// Whether any other handle has the file open, whatever it shares.
+bool OthersHoldAny(int descriptor) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = kLockBase;
+  lock.l_len = kDeniesDelete + 1;
+  if (::fcntl(descriptor, F_OFD_GETLK, &lock) != 0) return false;
+  return lock.l_type != F_UNLCK;
+}
+
 bool Hold(int descriptor, LockByte byte) {
   struct flock lock {};
   lock.l_type = F_RDLCK;
@@ -152,6 +163,17 @@ bool RemoveUnlessDenied(const std::string& path, Remove remove) {
   }
   ::close(descriptor);
   return result;
+}
+
+// Whether a handle has the regular file at `path` open. Windows never replaces such a file
+// by a rename, even where every handle shares deleting.
+bool HeldOpen(const std::string& path) {
+  int descriptor = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (descriptor < 0) return false;
+  struct stat info {};
+  bool held = ::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && OthersHoldAny(descriptor);
+  ::close(descriptor);
+  return held;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -507,10 +529,9 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR destination, DWORD flags) {
   bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
   bool writeThrough = (flags & MOVEFILE_WRITE_THROUGH) != 0;
 
-  // 1. A replaced destination is deleted by the move: no handle may deny that.
-  struct stat targetInfo {};
-  if (replace && ::lstat(to.c_str(), &targetInfo) == 0 && S_ISREG(targetInfo.st_mode) &&
-      !posix::RemoveUnlessDenied(to, [] { return true; })) {
+  // 1. A replaced destination must not be open through any handle.
+  if (replace && posix::HeldOpen(to)) {
+    SetLastError(ERROR_ACCESS_DENIED);
     return 0;
   }
   // 2. With write-through, the file's bytes reach the disk before its new name does.
