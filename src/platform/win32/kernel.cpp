@@ -51,18 +51,18 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD moveM
   return position;
 }
 
+// The count is always received in a slot of our own: Windows requires one for a
+// synchronous call, while the posix host lets the caller pass none.
 BOOL WriteFile(HANDLE file, LPCVOID data, DWORD count, DWORD* written, void* overlapped) {
   ::DWORD done = 0;
-  ::BOOL result = ::WriteFile(file, data, count, written == nullptr ? nullptr : &done,
-                              static_cast<::LPOVERLAPPED>(overlapped));
+  ::BOOL result = ::WriteFile(file, data, count, &done, static_cast<::LPOVERLAPPED>(overlapped));
   if (written != nullptr) *written = done;
   return result;
 }
 
 BOOL ReadFile(HANDLE file, LPVOID data, DWORD count, DWORD* read, void* overlapped) {
   ::DWORD done = 0;
-  ::BOOL result = ::ReadFile(file, data, count, read == nullptr ? nullptr : &done,
-                             static_cast<::LPOVERLAPPED>(overlapped));
+  ::BOOL result = ::ReadFile(file, data, count, &done, static_cast<::LPOVERLAPPED>(overlapped));
   if (read != nullptr) *read = done;
   return result;
 }

@@ -56,7 +56,6 @@ std::vector<::LANGID> LanguagesInLookupOrder(::HMODULE module, const wchar_t* ty
   take([&](::LANGID language) { return PRIMARYLANGID(language) == PRIMARYLANGID(thread); });
   take([&](::LANGID language) { return language == user; });
   take([&](::LANGID language) { return PRIMARYLANGID(language) == PRIMARYLANGID(user); });
-  take([&](::LANGID language) { return PRIMARYLANGID(language) == PRIMARYLANGID(user); });
   take([](::LANGID language) { return language == 0x0409; });
   for (::LANGID language : available) take([&](::LANGID other) { return other == language; });
   return ordered;

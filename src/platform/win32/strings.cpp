@@ -32,10 +32,8 @@ int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax) {
     return 0;
   }
   if (bufferMax > 0) buffer[0] = u'\0';
-  if (id > 0xFFFF) {
-    ::SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-    return 0;
-  }
+  // Only the low 16 bits name a string, as for user32's LoadStringW and the posix host.
+  id &= 0xFFFF;
 
   // 1. The block that holds the id (16 strings per block, numbered from 1), in the first
   //    language of the lookup order that has the block, as Windows picks a block: a slot
