@@ -180,20 +180,11 @@ bool HeldOpen(const std::string& path) {
 // Paths and errors
 // ---------------------------------------------------------------------------------------
 
-std::string ParentOf(const std::string& path) {
-  std::size_t end = path.find_last_not_of('/');
-  if (end == std::string::npos) return "/";
-  std::size_t slash = path.rfind('/', end);
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 // A name that is not there: ERROR_FILE_NOT_FOUND when its directory exists, else
 // ERROR_PATH_NOT_FOUND, as Windows tells them apart.
 void SetMissingError(const std::string& path) {
   struct stat info {};
-  std::string parent = ParentOf(path);
+  std::string parent = DirectoryOf(path);
   bool parentIsDirectory = ::stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
   SetLastError(parentIsDirectory ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
 }
@@ -216,12 +207,6 @@ int OpenRetrying(const std::string& path, int flags) {
   return descriptor;
 }
 
-void CloseKeepingError(int descriptor) {
-  int saved = errno;
-  ::close(descriptor);
-  errno = saved;
-}
-
 KernelObject* TakeKernelObject(HANDLE handle) {
   std::lock_guard<std::mutex> guard(HandleTableLock());
   auto* object = static_cast<KernelObject*>(handle);
@@ -229,14 +214,6 @@ KernelObject* TakeKernelObject(HANDLE handle) {
     return nullptr;
   }
   return object;
-}
-
-bool FsyncPath(const std::string& path, int flags) {
-  int descriptor = ::open(path.c_str(), flags | O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (descriptor < 0) return false;
-  bool ok = ::fsync(descriptor) == 0;
-  CloseKeepingError(descriptor);
-  return ok;
 }
 
 }  // namespace
@@ -535,7 +512,7 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR destination, DWORD flags) {
     return 0;
   }
   // 2. With write-through, the file's bytes reach the disk before its new name does.
-  if (writeThrough && S_ISREG(info.st_mode) && !posix::FsyncPath(from, 0)) {
+  if (writeThrough && S_ISREG(info.st_mode) && !posix::SyncPath(from, 0)) {
     posix::SetErrorFor(errno, from);
     return 0;
   }
@@ -570,7 +547,7 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR destination, DWORD flags) {
   });
   if (!moved) return 0;
   // 4. With write-through, the directory entry too.
-  if (writeThrough && !posix::FsyncPath(posix::ParentOf(to), O_DIRECTORY)) {
+  if (writeThrough && !posix::SyncPath(posix::DirectoryOf(to), O_DIRECTORY)) {
     posix::SetLastErrorFromErrno(errno);
     return 0;
   }

@@ -1,5 +1,8 @@
 #include "platform/posix/host.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -74,18 +77,29 @@ HINSTANCE MakeModule(const EmbeddedResource* resources, std::size_t count) {
   return modules.back().get();
 }
 
+char32_t NextCodePoint(std::u16string_view text, std::size_t& i) {
+  char32_t c = text[i++];
+  if (c >= 0xD800 && c <= 0xDBFF && i < text.size() && text[i] >= 0xDC00 && text[i] <= 0xDFFF) {
+    return 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00);
+  }
+  return c >= 0xD800 && c <= 0xDFFF ? 0xFFFD : c;
+}
+
+void AppendCodePoint(std::u16string& out, char32_t c) {
+  if (c >= 0x10000) {
+    c -= 0x10000;
+    out += static_cast<char16_t>(0xD800 + (c >> 10));
+    out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+  } else {
+    out += static_cast<char16_t>(c);
+  }
+}
+
 std::string ToUtf8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t c = NextCodePoint(text, i);
     if (c < 0x80) {
       out += static_cast<char>(c);
     } else if (c < 0x800) {
@@ -137,13 +151,7 @@ std::u16string FromUtf8(std::string_view text) {
       continue;
     }
     i += static_cast<std::size_t>(extra) + 1;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
+    AppendCodePoint(out, c);
   }
   return out;
 }
@@ -154,6 +162,26 @@ std::string NativePath(LPCWSTR path) {
     if (c == '\\') c = '/';
   }
   return out;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  if (path.empty()) return ".";
+  std::size_t end = path.find_last_not_of('/');
+  if (end == std::string::npos) return "/";
+  std::size_t slash = path.rfind('/', end);
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool SyncPath(const std::string& path, int flags) {
+  int descriptor = ::open(path.c_str(), flags | O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (descriptor < 0) return false;
+  bool synced = ::fsync(descriptor) == 0;
+  int error = errno;
+  ::close(descriptor);
+  errno = error;
+  return synced;
 }
 
 void SetLastErrorFromErrno(int error) {

@@ -41,8 +41,22 @@ HINSTANCE MakeModule(const EmbeddedResource* resources, std::size_t count);
 std::string ToUtf8(std::u16string_view text);
 std::u16string FromUtf8(std::string_view text);
 
+// The code point at `i` of UTF-16 text, advancing `i` past it; a lone surrogate reads as
+// U+FFFD.
+char32_t NextCodePoint(std::u16string_view text, std::size_t& i);
+// Appends `c` to UTF-16 text, as a surrogate pair above U+FFFF.
+void AppendCodePoint(std::u16string& out, char32_t c);
+
 // A Windows-shaped path as the file system takes it: UTF-8, backslashes made '/'.
 std::string NativePath(LPCWSTR path);
+
+// The directory that holds the last component of a '/' path (trailing separators
+// ignored): "." for a bare name, "/" for a name in the root.
+std::string DirectoryOf(const std::string& path);
+
+// Opens `path` with `flags` (O_DIRECTORY for a directory) and flushes it to the disk;
+// false with errno set when either step fails.
+bool SyncPath(const std::string& path, int flags);
 
 // Maps the errno of a failed system call to the Windows last-error code and sets it.
 void SetLastErrorFromErrno(int error);

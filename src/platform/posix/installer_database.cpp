@@ -26,24 +26,9 @@ DatabaseObject::~DatabaseObject() {
 
 namespace {
 
-std::string DirectoryOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 std::string BaseNameOf(const std::string& path) {
   std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool SyncPath(const std::string& path, int flags) {
-  int descriptor = open(path.c_str(), flags | O_CLOEXEC);
-  if (descriptor < 0) return false;
-  bool synced = fsync(descriptor) == 0;
-  close(descriptor);
-  return synced;
 }
 
 // The query's tokens as far as finding its table needs: words, `quoted names`, 'strings'
@@ -461,14 +446,14 @@ UINT MsiDatabaseCommit(MSIHANDLE database) {
   if (written.empty() || written == object->Path) return ERROR_FUNCTION_FAILED;
   // 2. The new file gets the old one's permissions and reaches the disk before it is used.
   if (hadFile) chmod(written.c_str(), status.st_mode & 07777);
-  if (!posix::SyncPath(written, O_RDONLY)) return ERROR_FUNCTION_FAILED;
+  if (!posix::SyncPath(written, 0)) return ERROR_FUNCTION_FAILED;
   if (posix::commitHookForTesting != nullptr &&
       !posix::commitHookForTesting(written, object->Path)) {
     return ERROR_FUNCTION_FAILED;
   }
   // 3. One rename puts it in place: whoever opens the path sees the old file or the new one.
   if (rename(written.c_str(), object->Path.c_str()) != 0) return ERROR_FUNCTION_FAILED;
-  posix::SyncPath(posix::DirectoryOf(object->Path), O_RDONLY | O_DIRECTORY);
+  posix::SyncPath(posix::DirectoryOf(object->Path), O_DIRECTORY);
   return ERROR_SUCCESS;
 }
 

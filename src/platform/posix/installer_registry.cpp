@@ -169,19 +169,6 @@ std::string FormatProduct(const ProductEntry& entry) {
   return text;
 }
 
-bool SyncDirectory(const std::string& path) {
-  int descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (descriptor < 0) return false;
-  bool synced = fsync(descriptor) == 0;
-  close(descriptor);
-  return synced;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-}
-
 std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 }  // namespace
@@ -264,7 +251,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, std:
     unlink(temporary.c_str());
     return false;
   }
-  SyncDirectory(directory);
+  SyncPath(directory, O_DIRECTORY);
   return true;
 }
 
@@ -275,7 +262,7 @@ bool WriteProduct(const ProductEntry& entry, std::string* problem) {
 bool RemoveProduct(std::string_view code) {
   if (!IsProductCode(code)) return false;
   if (unlink(ProductFilePath(code).c_str()) != 0) return false;
-  SyncDirectory(ProductsDirectory());
+  SyncPath(ProductsDirectory(), O_DIRECTORY);
   return true;
 }
 

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "platform/posix/host.h"
+
 namespace platform::posix {
 namespace {
 
@@ -148,25 +150,6 @@ bool IsClosingPunctuation(char32_t c) {
       U"ヮヵヶ"
       U"!),.:;?]}";
   return kClosing.find(c) != std::u32string_view::npos;
-}
-
-void AppendCodePoint(std::u16string& out, char32_t c) {
-  if (c >= 0x10000) {
-    c -= 0x10000;
-    out += static_cast<char16_t>(0xD800 + (c >> 10));
-    out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-  } else {
-    out += static_cast<char16_t>(c);
-  }
-}
-
-// The code point at `i`, advancing `i` past it; a lone surrogate reads as U+FFFD.
-char32_t NextCodePoint(std::u16string_view text, std::size_t& i) {
-  char32_t c = text[i++];
-  if (c >= 0xD800 && c <= 0xDBFF && i < text.size() && text[i] >= 0xDC00 && text[i] <= 0xDFFF) {
-    return 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00);
-  }
-  return c >= 0xD800 && c <= 0xDFFF ? 0xFFFD : c;
 }
 
 // One line of the text (no '\n') as clusters: a printing character and the zero-width
