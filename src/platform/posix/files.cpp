@@ -147,33 +147,27 @@ bool TakeShareLocks(int descriptor, bool read, bool write, DWORD shareMode) {
 // `remove` returns.
 template <typename Remove>
 bool RemoveUnlessDenied(const std::string& path, Remove remove) {
-  int descriptor = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (descriptor < 0) return remove();  // not a file we can look into: nothing to honour
+  ScopedFileDescriptor file(
+      ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!file) return remove();  // not a file we can look into: nothing to honour
   struct stat info {};
-  bool regular = ::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode);
-  bool result;
-  {
-    Gate gate(descriptor);
-    if (regular && OthersHold(descriptor, kDeniesDelete)) {
-      SetLastError(ERROR_SHARING_VIOLATION);
-      result = false;
-    } else {
-      result = remove();
-    }
+  bool regular = ::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode);
+  Gate gate(file.Get());
+  if (regular && OthersHold(file.Get(), kDeniesDelete)) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return false;
   }
-  ::close(descriptor);
-  return result;
+  return remove();
 }
 
 // Whether a handle has the regular file at `path` open. Windows never replaces such a file
 // by a rename, even where every handle shares deleting.
 bool HeldOpen(const std::string& path) {
-  int descriptor = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (descriptor < 0) return false;
+  ScopedFileDescriptor file(
+      ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   struct stat info {};
-  bool held = ::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && OthersHoldAny(descriptor);
-  ::close(descriptor);
-  return held;
+  return file && ::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode) &&
+         OthersHoldAny(file.Get());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -283,9 +277,9 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* /*security
     posix::SetErrorFor(errno, native);
     return INVALID_HANDLE_VALUE;
   }
+  posix::ScopedFileDescriptor file(descriptor);
   struct stat info {};
   if (::fstat(descriptor, &info) != 0 || S_ISDIR(info.st_mode)) {
-    ::close(descriptor);
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
@@ -294,7 +288,6 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* /*security
   // 3. The share mode, against every other handle of the file.
   bool lockable = (::fcntl(descriptor, F_GETFL) & O_ACCMODE) != O_WRONLY;
   if (lockable && !posix::TakeShareLocks(descriptor, read, write, shareMode)) {
-    ::close(descriptor);
     SetLastError(ERROR_SHARING_VIOLATION);
     return INVALID_HANDLE_VALUE;
   }
@@ -302,9 +295,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* /*security
   // 4. Truncate only now: a file another handle denies writing is left as it was.
   if (existed && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) &&
       ::ftruncate(descriptor, 0) != 0) {
-    int error = errno;
-    ::close(descriptor);
-    posix::SetLastErrorFromErrno(error);
+    posix::SetLastErrorFromErrno(errno);
     return INVALID_HANDLE_VALUE;
   }
 
@@ -313,7 +304,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* /*security
   }
   auto object = std::make_unique<KernelObject>();
   object->Kind = KernelObjectKind::File;
-  object->Descriptor = descriptor;
+  object->Descriptor = file.Release();
   object->Access = (read ? GENERIC_READ : 0) | (write ? GENERIC_WRITE : 0);
   return posix::RegisterKernelObject(object.release());
 }

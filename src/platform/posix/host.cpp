@@ -174,14 +174,16 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-bool SyncPath(const std::string& path, int flags) {
-  int descriptor = ::open(path.c_str(), flags | O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (descriptor < 0) return false;
-  bool synced = ::fsync(descriptor) == 0;
+void FileDescriptorTraits::Close(int handle) {
   int error = errno;
-  ::close(descriptor);
+  ::close(handle);
   errno = error;
-  return synced;
+}
+
+bool SyncPath(const std::string& path, int flags) {
+  ScopedFileDescriptor file(
+      ::open(path.c_str(), flags | O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  return file && ::fsync(file.Get()) == 0;
 }
 
 void SetLastErrorFromErrno(int error) {

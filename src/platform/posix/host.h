@@ -58,6 +58,16 @@ std::string DirectoryOf(const std::string& path);
 // false with errno set when either step fails.
 bool SyncPath(const std::string& path, int flags);
 
+// A file descriptor owned by a holder; locks taken through it end when it is closed. The
+// close keeps errno, so that a failure's cause survives the cleanup after it.
+struct FileDescriptorTraits {
+  using Handle = int;
+  static Handle Invalid() { return -1; }
+  static bool IsValid(Handle handle) { return handle >= 0; }
+  static void Close(Handle handle);
+};
+using ScopedFileDescriptor = ScopedHandle<FileDescriptorTraits>;
+
 // Maps the errno of a failed system call to the Windows last-error code and sets it.
 void SetLastErrorFromErrno(int error);
 

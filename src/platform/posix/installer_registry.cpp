@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "platform/posix/host.h"
@@ -173,8 +174,6 @@ std::string SystemError(const std::string& what) { return what + ": " + std::str
 
 }  // namespace
 
-void FileDescriptorTraits::Close(int handle) { close(handle); }
-
 std::string InstallerRoot() {
   std::string root = Environment("EMU_INSTALLER_ROOT");
   if (!root.empty()) return root;
@@ -268,10 +267,10 @@ bool RemoveProduct(std::string_view code) {
 
 std::vector<std::string> ListProductCodes() {
   std::vector<std::string> codes;
-  DIR* directory = opendir(ProductsDirectory().c_str());
+  std::unique_ptr<DIR, int (*)(DIR*)> directory(opendir(ProductsDirectory().c_str()), &closedir);
   if (directory == nullptr) return codes;
   const std::size_t suffix = std::strlen(kProductSuffix);
-  while (dirent* item = readdir(directory)) {
+  while (dirent* item = readdir(directory.get())) {
     std::string name = item->d_name;
     if (name.size() <= suffix || name.compare(name.size() - suffix, suffix, kProductSuffix) != 0) {
       continue;
@@ -279,7 +278,6 @@ std::vector<std::string> ListProductCodes() {
     std::string code = name.substr(0, name.size() - suffix);
     if (IsProductCode(code)) codes.push_back(code);
   }
-  closedir(directory);
   std::sort(codes.begin(), codes.end());
   return codes;
 }

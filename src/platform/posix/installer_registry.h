@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/posix/host.h"
 
 namespace platform::posix {
 
@@ -60,15 +60,6 @@ const std::string* FindProperty(const ProductEntry& entry, std::string_view name
 void SetProperty(ProductEntry& entry, std::string_view name, std::string_view value);
 // True for a name a property may have: not empty, no tab, line break or "=".
 bool IsPropertyName(std::string_view name);
-
-// Locks held through a file descriptor; the lock ends when the descriptor is closed.
-struct FileDescriptorTraits {
-  using Handle = int;
-  static Handle Invalid() { return -1; }
-  static bool IsValid(Handle handle) { return handle >= 0; }
-  static void Close(Handle handle);
-};
-using ScopedFileDescriptor = ScopedHandle<FileDescriptorTraits>;
 
 // Takes the lock file at `path` (created, with its directory, when missing): exclusive,
 // waiting for it, or with `wait` false failing at once when another holder has it.

@@ -268,13 +268,13 @@ std::string JsonString(std::u16string_view text) {
 void AppendToDialogLog(const std::string& line) {
   const char* path = std::getenv("EMU_DIALOG_LOG");
   if (path == nullptr || *path == '\0') return;
-  int descriptor = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
-  if (descriptor < 0) {
+  ScopedFileDescriptor log(
+      ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
+  if (!log) {
     std::fprintf(stderr, "EMU_DIALOG_LOG: cannot open %s\n", path);
     return;
   }
-  WriteAll(descriptor, line);
-  ::close(descriptor);
+  WriteAll(log.Get(), line);
 }
 
 }  // namespace
@@ -412,10 +412,10 @@ int MessageBoxW(HWND /*owner*/, LPCWSTR text, LPCWSTR caption, UINT type) {
 
   // 3. Draw it on the terminal (standard error, so standard output stays the program's).
   int output = STDERR_FILENO;
-  int ownTerminal = -1;
+  posix::ScopedFileDescriptor ownTerminal;
   if (interactive && !posix::IsTerminal(STDERR_FILENO)) {
-    ownTerminal = ::open("/dev/tty", O_WRONLY | O_CLOEXEC | O_NOCTTY);
-    if (ownTerminal >= 0) output = ownTerminal;
+    ownTerminal.Reset(::open("/dev/tty", O_WRONLY | O_CLOEXEC | O_NOCTTY));
+    if (ownTerminal) output = ownTerminal.Get();
   }
   bool highlight = posix::IsTerminal(output);
   std::vector<std::string> lines = posix::DrawMessageBox(
@@ -452,7 +452,6 @@ int MessageBoxW(HWND /*owner*/, LPCWSTR text, LPCWSTR caption, UINT type) {
   if (!interactive) {
     posix::WriteAll(output, "  -> " + posix::ToUtf8(posix::NameOf(answer).Label) + "\n");
   }
-  if (ownTerminal >= 0) ::close(ownTerminal);
 
   // 5. The record of what the user saw and answered.
   posix::AppendToDialogLog(posix::DialogLogLine(boxCaption, boxText, type, answer));
