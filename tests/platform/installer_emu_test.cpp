@@ -156,6 +156,9 @@ TEST_F(InstallerEmuTest, BadInputChangesNothing) {
       {"set", "{6F1C8A2E-5A1B-4C3D-9E8F-00000000B999}", "VersionString", "1"},
       {"fail", kProduct, "not-a-number"},
       {"fail", kProduct, "-5"},
+      {"fail", kProduct, " 5"},
+      {"fail", kProduct, "+5"},
+      {"fail", kProduct, "4294967296"},
       {"frobnicate"},
       {},
   };

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -214,11 +215,12 @@ int Set(const std::string& code, const std::string& property, const std::string&
 }
 
 int ForceResult(const std::string& code, const std::string& result) {
-  char* end = nullptr;
-  unsigned long number = std::strtoul(result.c_str(), &end, 10);
-  if (result.empty() || *end != '\0' || result[0] == '-' || number > 0xFFFFFFFFul) {
-    return Fail("not a result code: " + result);
-  }
+  // Decimal digits only: strtoul alone would also take blanks, a sign or a hexadecimal
+  // prefix.
+  bool digits = !result.empty() && result.size() <= 10;
+  for (char c : result) digits = digits && c >= '0' && c <= '9';
+  unsigned long long number = digits ? std::strtoull(result.c_str(), nullptr, 10) : 0;
+  if (!digits || number > 0xFFFFFFFFull) return Fail("not a result code: " + result);
   return Update(code, [&](emu::ProductEntry& entry) {
     entry.ForcedResult = static_cast<platform::UINT>(number);
     return 0;
