@@ -109,6 +109,16 @@ TEST_F(InstallerEmuTest, MsibuildProductInstallsAndShowsItsProperties) {
   EXPECT_EQ(Emu({"list"}).Output, "");
 }
 
+TEST_F(InstallerEmuTest, RelativeRootRegistersAnAbsoluteLocalPackage) {
+  std::string package = BuildWithMsibuild("kyro.msi", kRows);
+  ProgramResult installed =
+      testing_support::RunProgram(SPSETUP_INSTALLER_EMU, {"install", package},
+                                  {{"EMU_INSTALLER_ROOT", "root"}}, Scratch.Path());
+  ASSERT_EQ(installed.ExitCode, 0) << installed.Output;
+  EXPECT_EQ(Emu({"info", kProduct, "LocalPackage"}).Output,
+            Root() + "/cache/" + kProduct + ".msi\n");
+}
+
 TEST_F(InstallerEmuTest, AdvertisedInstall) {
   ProgramResult installed = Emu({"install", BuildWithMsibuild("kyro.msi", kRows), "--advertise"});
   ASSERT_EQ(installed.ExitCode, 0) << installed.Output;

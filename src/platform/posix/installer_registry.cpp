@@ -175,11 +175,20 @@ std::string SystemError(const std::string& what) { return what + ": " + std::str
 }  // namespace
 
 std::string InstallerRoot() {
+  // 1. The root as the environment names it.
   std::string root = Environment("EMU_INSTALLER_ROOT");
-  if (!root.empty()) return root;
-  std::string state = Environment("XDG_STATE_HOME");
-  if (state.empty()) state = Environment("HOME") + "/.local/state";
-  return state + "/spsetup-emu/installer";
+  if (root.empty()) {
+    std::string state = Environment("XDG_STATE_HOME");
+    if (state.empty()) state = Environment("HOME") + "/.local/state";
+    root = state + "/spsetup-emu/installer";
+  }
+  // 2. Absolute: a registered LocalPackage must name the cached package from any
+  //    directory a later process runs in.
+  if (root[0] != '/') {
+    std::unique_ptr<char, decltype(&std::free)> current(getcwd(nullptr, 0), &std::free);
+    if (current != nullptr) root = std::string(current.get()) + "/" + root;
+  }
+  return root;
 }
 
 std::string ProductsDirectory() { return InstallerRoot() + "/products"; }

@@ -30,7 +30,8 @@ struct ProductEntry {
 };
 
 // The root: EMU_INSTALLER_ROOT, else $XDG_STATE_HOME/spsetup-emu/installer, else
-// $HOME/.local/state/spsetup-emu/installer. Read afresh on every call.
+// $HOME/.local/state/spsetup-emu/installer; a relative one is taken from the current
+// directory and made absolute. Read afresh on every call.
 std::string InstallerRoot();
 std::string ProductsDirectory();
 std::string CacheDirectory();
