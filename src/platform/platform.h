@@ -204,9 +204,10 @@ inline constexpr int IDNO = 7;
 // closing the box answers IDCANCEL, or IDOK for a box with only an OK button.
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
-// Formats into `buffer`, which must hold 1024 characters, as wsprintfW does for the
-// conversions the system uses: %d (a 32-bit signed int), %s (a UTF-16 string), %%.
-// Returns the number of characters stored, the terminator not counted.
+// Formats into `buffer` as wsprintfW does for the conversions the system uses: %d (a 32-bit
+// signed int), %s (a UTF-16 string), %%. Writes at most 1024 characters, the terminator
+// included; `buffer` must hold the formatted text. Returns the number of characters
+// stored, the terminator not counted.
 int wsprintfW(LPWSTR buffer, LPCWSTR format, ...);
 
 int lstrlenW(LPCWSTR text);
