@@ -167,7 +167,8 @@ UINT MsiRecordGetStringW(MSIHANDLE record, UINT field, LPWSTR buffer, DWORD* cou
 
 UINT MsiRecordSetStringW(MSIHANDLE record, UINT field, LPCWSTR value) {
   const InstallerFunctions* msi = LoadInstaller();
-  return msi == nullptr ? ERROR_INSTALL_SERVICE_FAILURE : msi->RecordSetString(record, field, Wide(value));
+  return msi == nullptr ? ERROR_INSTALL_SERVICE_FAILURE
+                        : msi->RecordSetString(record, field, Wide(value));
 }
 
 UINT MsiViewModify(MSIHANDLE view, MSIMODIFY mode, MSIHANDLE record) {
