@@ -62,7 +62,7 @@ bool ConfirmHostClosed() {
   std::vector<WCHAR> text(format.size() + kBoxTextSpare, u'\0');
   wsprintfW(text.data(), format.c_str(), kProgramList, u"");
 
-  // 3.
+  // 3. The name every check of this call looks for; it stays here afterwards.
   lstrcpyW(WatchedImageName, kHostImageName);
 
   // 4. and 5. Checking and asking until the host has ended or the user gives up. The box is
