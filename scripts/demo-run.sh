@@ -44,10 +44,12 @@ done
 studio="${products[0]%%|*}"
 cache=$("$emu" info "$studio" LocalPackage)
 show_rows() {
+  echo "  InstallExecuteSequence: action, condition"
   msiinfo export "$cache" InstallExecuteSequence |
-    grep -E '^(ResolveSourceDir|SetMergeManufacturerMDBCD|MergeManufacturerMDBCD|SetMergeManufacturerMDBCDEX|MergeManufacturerMDBCDEX|SetUncabManufacturerCD|UncabManufacturerCD|HarvestInstallSelection)\s' |
-    sed 's/^/  /'
-  msiinfo export "$cache" Registry | grep -E '^(registry461|KYROMiniDump_SendAppArgs)\s' | sed 's/^/  /'
+    awk -F'\t' '$1 ~ /^(ResolveSourceDir|(Set)?MergeManufacturerMDBCD(EX)?|(Set)?UncabManufacturerCD|HarvestInstallSelection)$/ { printf "    %-28s %s\n", $1, $2 }'
+  echo "  Registry: key, component"
+  msiinfo export "$cache" Registry |
+    awk -F'\t' '$1 == "registry461" || $1 == "KYROMiniDump_SendAppArgs" { printf "    %-28s %s\n", $1, $6 }'
 }
 say "Kyro Studio's cached database before (conditions and registry components)"
 show_rows
