@@ -17,19 +17,6 @@ using testing_support::ProgramResult;
 using testing_support::RunProgram;
 using testing_support::ScratchDir;
 
-std::string ReadWhole(const std::string& path) {
-  return testing_support::ReadWholeFile(path).value_or("");
-}
-
-std::vector<std::string> Entries(const std::string& directory) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 class ExtractMode : public testing::Test {
  protected:
   ProgramResult Run(const std::vector<std::string>& arguments) {
@@ -41,7 +28,7 @@ class ExtractMode : public testing::Test {
   }
   ScratchDir scratch;
   ScratchDir temp;
-  const std::string package = ReadWhole(SPSETUP_SAMPLE_PACKAGE);
+  const std::string package = testing_support::FileContent(SPSETUP_SAMPLE_PACKAGE);
 };
 
 TEST_F(ExtractMode, WritesThePackageByteForByteInEitherCase) {
@@ -50,10 +37,10 @@ TEST_F(ExtractMode, WritesThePackageByteForByteInEitherCase) {
     std::string out = scratch.Join(std::string("out") + (flag[1] == 'E' ? "-upper" : "") + ".msp");
     ProgramResult result = Run({flag, out});
     EXPECT_EQ(result.ExitCode, 0) << result.Output;
-    EXPECT_EQ(ReadWhole(out), package);
+    EXPECT_EQ(testing_support::FileContent(out), package);
   }
   EXPECT_FALSE(std::filesystem::exists(scratch.Join("dialogs.log")));
-  EXPECT_TRUE(Entries(temp.Path()).empty());
+  EXPECT_TRUE(testing_support::EntryNames(temp.Path()).empty());
 }
 
 TEST_F(ExtractMode, ThePackageListsItsThreeTargetsWithMsitools) {
@@ -67,11 +54,11 @@ TEST_F(ExtractMode, ThePackageListsItsThreeTargetsWithMsitools) {
 
 TEST_F(ExtractMode, WithoutPathWritesTheFirstFreeTemporaryName) {
   ASSERT_EQ(Run({"/e"}).ExitCode, 0);
-  EXPECT_EQ(Entries(temp.Path()), std::vector<std::string>{"MSP2"});
-  EXPECT_EQ(ReadWhole(temp.Join("MSP2")), package);
+  EXPECT_EQ(testing_support::EntryNames(temp.Path()), std::vector<std::string>{"MSP2"});
+  EXPECT_EQ(testing_support::FileContent(temp.Join("MSP2")), package);
 
   ASSERT_EQ(Run({"/e"}).ExitCode, 0);
-  EXPECT_EQ(Entries(temp.Path()), (std::vector<std::string>{"MSP2", "MSP3"}));
+  EXPECT_EQ(testing_support::EntryNames(temp.Path()), (std::vector<std::string>{"MSP2", "MSP3"}));
 }
 
 TEST_F(ExtractMode, AnUnwritablePlaceGetsNothingAndStillExitsZero) {
@@ -85,7 +72,7 @@ TEST_F(ExtractMode, AnUnwritablePlaceGetsNothingAndStillExitsZero) {
     struct stat info;
     EXPECT_NE(stat(out.c_str(), &info), 0);
   }
-  EXPECT_EQ(Entries(scratch.Path()), std::vector<std::string>{"plain-file"});
+  EXPECT_EQ(testing_support::EntryNames(scratch.Path()), std::vector<std::string>{"plain-file"});
 }
 
 TEST_F(ExtractMode, EveryInvocationExitsZero) {

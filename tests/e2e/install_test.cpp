@@ -103,14 +103,6 @@ class InstallRun : public testing::Test {
     return ReadDialogLog(scratch.Join("dialogs.log"));
   }
 
-  std::vector<std::string> TempEntries() {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(tmpDirectory)) {
-      names.push_back(entry.path().filename().string());
-    }
-    return names;
-  }
-
   // Condition by action, component by registry key, of a product's cached database.
   std::map<std::string, std::string> CachedRows(const std::string& code) {
     std::string cache = Info(code, "LocalPackage");
@@ -172,12 +164,12 @@ TEST_F(InstallRun, EveryProductUpToDateEndsWithOneMessageInTheUsersLanguage) {
   // gets the closing 306, so the case of all up to date comes after.
   auto mixed = Run();
   ExpectBoxes(mixed, {{Catalogue(311, 1041), Catalogue(308, 1041, u"Kyro Server"), 0x50010}});
-  EXPECT_TRUE(TempEntries().empty());
+  EXPECT_TRUE(testing_support::EntryNames(tmpDirectory).empty());
 
   ASSERT_EQ(Emu({"set", kServer, "VersionString", "5,2,0,0"}).ExitCode, 0);
   std::filesystem::remove(scratch.Join("dialogs.log"));
   ExpectBoxes(Run(), {{Catalogue(313, 1033), Catalogue(306, 1033, u"Kyro Server"), 0x50010}});
-  EXPECT_TRUE(TempEntries().empty());
+  EXPECT_TRUE(testing_support::EntryNames(tmpDirectory).empty());
   EXPECT_EQ(Info(kStudio, "VersionString"), "5.2.0.0");
 }
 
@@ -187,7 +179,7 @@ TEST_F(InstallRun, UpToDateAndNotApplicableReportsOnlyTheSecondInItsLanguage) {
   ExpectBoxes(Run(), {{Catalogue(311, 1031), Catalogue(308, 1031, u"Kyro Viewer"), 0x50010}});
   EXPECT_EQ(Info(kViewer, "VersionString"), "5.1.9.0");
   ExpectUntouched(kViewer);
-  EXPECT_TRUE(TempEntries().empty());
+  EXPECT_TRUE(testing_support::EntryNames(tmpDirectory).empty());
 }
 
 TEST_F(InstallRun, TwoApplicableProductsTheFirstRefusedEachInItsLanguage) {
@@ -201,7 +193,7 @@ TEST_F(InstallRun, TwoApplicableProductsTheFirstRefusedEachInItsLanguage) {
   // Both cached databases were corrected before the installer was asked.
   ExpectFixedUp(kStudio);
   ExpectFixedUp(kServer);
-  EXPECT_TRUE(TempEntries().empty());
+  EXPECT_TRUE(testing_support::EntryNames(tmpDirectory).empty());
 }
 
 TEST_F(InstallRun, RestartResultsCountAsSuccess) {
@@ -243,7 +235,7 @@ TEST_F(InstallRun, AnApplicableProductThenAnUpToDateOneFromADirectoryWithASpace)
   EXPECT_EQ(Info(kStudio, "VersionString"), "5.2.0.0");
   ExpectFixedUp(kStudio);
   ExpectUntouched(kViewer);
-  EXPECT_TRUE(TempEntries().empty());
+  EXPECT_TRUE(testing_support::EntryNames(tmpDirectory).empty());
 }
 
 // A package path holding ";" would name two packages to the installer: each applicable
@@ -260,7 +252,7 @@ TEST_F(InstallRun, APackagePathWithASemicolonIsRefusedForEachProduct) {
   EXPECT_EQ(Info(kServer, "VersionString"), "5.0.60.2");
   ExpectUntouched(kStudio);
   ExpectUntouched(kServer);
-  EXPECT_TRUE(TempEntries().empty());
+  EXPECT_TRUE(testing_support::EntryNames(tmpDirectory).empty());
 }
 
 // The guard runs only once a target was found: a running host application draws no question.
@@ -269,7 +261,7 @@ TEST_F(InstallRun, NoTargetInstalledLeavesTheTemporaryPackage) {
   NamedProcess host(scratch.Path(), "kyro.exe");
   script = "retry,retry";
   ExpectBoxes(Run(), {{u"Installation Error", Catalogue(307, 1033), 0x50010}});
-  EXPECT_EQ(TempEntries(), std::vector<std::string>{"MSP2"});
+  EXPECT_EQ(testing_support::EntryNames(tmpDirectory), std::vector<std::string>{"MSP2"});
 }
 
 TEST_F(InstallRun, CancelledGuardPatchesNothing) {
@@ -289,7 +281,7 @@ TEST_F(InstallRun, CancelledGuardPatchesNothing) {
   EXPECT_EQ(boxes[2].Text.find(u"A problem prevented"), 0u);
   EXPECT_EQ(Info(kStudio, "VersionString"), "5.1.8.0");
   ExpectUntouched(kStudio);
-  EXPECT_EQ(TempEntries().size(), 1u);
+  EXPECT_EQ(testing_support::EntryNames(tmpDirectory).size(), 1u);
 }
 
 TEST_F(InstallRun, QuietRunShowsNothingButTheGuard) {
@@ -304,12 +296,12 @@ TEST_F(InstallRun, QuietRunShowsNothingButTheGuard) {
     ExpectUntouched(kStudio);
   }
   // The cancelled run's package stays; the completed run removes only its own.
-  EXPECT_EQ(TempEntries(), std::vector<std::string>{"MSP2"});
+  EXPECT_EQ(testing_support::EntryNames(tmpDirectory), std::vector<std::string>{"MSP2"});
   std::filesystem::remove(scratch.Join("dialogs.log"));
   EXPECT_TRUE(Run({"/q"}).empty());
   EXPECT_EQ(Info(kStudio, "VersionString"), "5.2.0.0");
   ExpectFixedUp(kStudio);
-  EXPECT_EQ(TempEntries(), std::vector<std::string>{"MSP2"});
+  EXPECT_EQ(testing_support::EntryNames(tmpDirectory), std::vector<std::string>{"MSP2"});
 }
 
 }  // namespace

@@ -19,10 +19,6 @@ using testing_support::ReadDialogLog;
 using testing_support::RunProgram;
 using testing_support::ScratchDir;
 
-std::string ReadWhole(const std::string& path) {
-  return testing_support::ReadWholeFile(path).value_or("");
-}
-
 class ModeTable : public testing::Test {
  protected:
   std::vector<DialogRecord> Run(const std::vector<std::string>& arguments) {
@@ -39,9 +35,11 @@ class ModeTable : public testing::Test {
 
   ScratchDir scratch;
   ScratchDir temp;
-  const std::string package = ReadWhole(SPSETUP_SAMPLE_PACKAGE);
+  const std::string package = testing_support::FileContent(SPSETUP_SAMPLE_PACKAGE);
   const std::string block =
-      "*****\r\n" + ReadWhole(std::string(SPSETUP_SOURCE_DIR) + "/resources/notes206.txt") + "\r\n";
+      "*****\r\n" +
+      testing_support::FileContent(std::string(SPSETUP_SOURCE_DIR) + "/resources/notes206.txt") +
+      "\r\n";
 };
 
 // Extract and patch list name the same file: the package replaces it first, the notes are
@@ -49,7 +47,7 @@ class ModeTable : public testing::Test {
 TEST_F(ModeTable, ExtractThenPatchListThenProductList) {
   ASSERT_FALSE(package.empty());
   std::vector<DialogRecord> boxes = Run({"/e", "both.out", "/p", "both.out", "/i"});
-  EXPECT_EQ(ReadWhole(scratch.Join("both.out")), package + block);
+  EXPECT_EQ(testing_support::FileContent(scratch.Join("both.out")), package + block);
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].CaptionUtf8, "List of Products");
   EXPECT_FALSE(boxes[0].TextUtf8.empty());

@@ -34,10 +34,6 @@ const std::string kText310 =
     "You must supply a patch list with the command line to install this service pack "
     "installation.";
 
-std::string ReadWhole(const std::string& path) {
-  return testing_support::ReadWholeFile(path).value_or("");
-}
-
 bool Exists(const std::string& path) {
   struct stat info;
   return lstat(path.c_str(), &info) == 0;
@@ -45,7 +41,8 @@ bool Exists(const std::string& path) {
 
 // The one block a run appends: the shipped note between its separator and line end.
 std::string ShippedBlock() {
-  return "*****\r\n" + ReadWhole(std::string(SPSETUP_SOURCE_DIR) + "/resources/notes206.txt") +
+  return "*****\r\n" +
+         testing_support::FileContent(std::string(SPSETUP_SOURCE_DIR) + "/resources/notes206.txt") +
          "\r\n";
 }
 
@@ -72,7 +69,8 @@ TEST_F(PatchListMode, TwoRunsLeaveTwoBlocksAfterTheExistingContent) {
     ProgramResult result = Run({"/p", "list.txt"});
     EXPECT_EQ(result.ExitCode, 0) << result.Output;
   }
-  EXPECT_EQ(ReadWhole(scratch.Join("list.txt")), "an older list\r\n" + block + block);
+  EXPECT_EQ(testing_support::FileContent(scratch.Join("list.txt")),
+            "an older list\r\n" + block + block);
   EXPECT_TRUE(Boxes().empty());
 }
 
@@ -87,7 +85,7 @@ TEST_F(PatchListMode, WithoutANameTheListIsNamedFromThePackagesFirstTarget) {
     ProgramResult result = Run({flag});
     EXPECT_EQ(result.ExitCode, 0) << result.Output;
   }
-  EXPECT_EQ(ReadWhole(scratch.Join(name)), block + block);
+  EXPECT_EQ(testing_support::FileContent(scratch.Join(name)), block + block);
   EXPECT_TRUE(Boxes().empty());
 }
 
@@ -120,13 +118,13 @@ TEST_F(PatchListMode, AListHeldOpenForWritingElsewhereIsLeftAloneWith310) {
         platform::FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder);
     ASSERT_EQ(Run({"/p", "list.txt"}).ExitCode, 0);
-    EXPECT_EQ(ReadWhole(scratch.Join("list.txt")), "held\r\n");
+    EXPECT_EQ(testing_support::FileContent(scratch.Join("list.txt")), "held\r\n");
     std::vector<DialogRecord> boxes = Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].TextUtf8, kText310);
   }
   ASSERT_EQ(Run({"/p", "list.txt"}).ExitCode, 0);
-  EXPECT_EQ(ReadWhole(scratch.Join("list.txt")), "held\r\n" + block);
+  EXPECT_EQ(testing_support::FileContent(scratch.Join("list.txt")), "held\r\n" + block);
   EXPECT_EQ(Boxes().size(), 1u);
 }
 
@@ -169,7 +167,7 @@ TEST_F(PatchListMode, RunsStartedTogetherEachAppendAWholeBlockOrShow310) {
     }
   }
   // The list is nothing but whole blocks, one per run that was not refused.
-  std::string list = ReadWhole(scratch.Join("list.txt"));
+  std::string list = testing_support::FileContent(scratch.Join("list.txt"));
   std::string expected;
   for (int appended = 0; appended < kRuns - refused; ++appended) expected += block;
   EXPECT_EQ(list.size() % block.size(), 0u);
@@ -190,14 +188,14 @@ TEST_F(PatchListMode, AFileSizeLimitReachedHalfWayLeavesTheListAsItWas) {
   ASSERT_LT(10 + block.size(), 1024u);
   scratch.WriteFile("short.txt", "0123456789");
   runWithLimit("short.txt");
-  EXPECT_EQ(ReadWhole(scratch.Join("short.txt")), "0123456789" + block);
+  EXPECT_EQ(testing_support::FileContent(scratch.Join("short.txt")), "0123456789" + block);
 
   // A list of 1000 bytes takes the separator, and the limit stops the note half way.
   std::string before = std::string(998, 'x') + "\r\n";
   ASSERT_GT(before.size() + block.size(), 1024u);
   scratch.WriteFile("list.txt", before);
   runWithLimit("list.txt");
-  EXPECT_EQ(ReadWhole(scratch.Join("list.txt")), before);
+  EXPECT_EQ(testing_support::FileContent(scratch.Join("list.txt")), before);
   EXPECT_TRUE(Boxes().empty());
 }
 

@@ -20,10 +20,6 @@ using testing_support::ReadDialogLog;
 using testing_support::RunProgram;
 using testing_support::ScratchDir;
 
-std::string ReadWhole(const std::string& path) {
-  return testing_support::ReadWholeFile(path).value_or("");
-}
-
 class ProductListMode : public testing::Test {
  protected:
   void SetUp() override {
@@ -80,7 +76,8 @@ TEST_F(ProductListMode, ShowsTheTargetListInOneBoxEvenWhenQuiet) {
     }
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(left[0].rfind("MSP", 0), 0u) << left[0];
-    EXPECT_EQ(ReadWhole(temp.Join(left[0])), ReadWhole(SPSETUP_SAMPLE_PACKAGE));
+    EXPECT_EQ(testing_support::FileContent(temp.Join(left[0])),
+              testing_support::FileContent(SPSETUP_SAMPLE_PACKAGE));
 
     // Nothing was installed: the product keeps its version.
     ProgramResult version = Emu({"info", product, "VersionString"});

@@ -126,16 +126,6 @@ std::vector<std::vector<std::string>> Expected(const std::string& before, std::s
   return Normalised(lines);
 }
 
-// The names in `directory`, so that a test sees a file left behind beside the database.
-std::vector<std::string> FilesIn(const std::string& directory) {
-  std::vector<std::string> names;
-  for (const auto& item : std::filesystem::directory_iterator(directory)) {
-    names.push_back(item.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 ProductRecord ProductAt(const std::string& path) {
   ProductRecord product;
   product.LocalPackage = platform::posix::FromUtf8(path);
@@ -249,7 +239,7 @@ TEST_F(FixCachedPackageCommits, TheConditionsAreInTheFileBeforeTheRegistryPassAn
   EXPECT_EQ(commitsSeen[1].Component, kComponent);
   EXPECT_EQ(ConditionOf(path, "ResolveSourceDir"), kCondition1);
   EXPECT_EQ(ComponentOf(path, "registry461"), "KYROX.old.461");
-  EXPECT_EQ(FilesIn(scratch.Path()), std::vector<std::string>{"cached.msi"});
+  EXPECT_EQ(testing_support::EntryNames(scratch.Path()), std::vector<std::string>{"cached.msi"});
 }
 
 TEST_F(FixCachedPackageTest, RewritesTheListedRowsAndNothingElse) {
@@ -268,7 +258,7 @@ TEST_F(FixCachedPackageTest, RewritesTheListedRowsAndNothingElse) {
   EXPECT_EQ(Exported(path, "InstallExecuteSequence"), Expected(sequenceBefore, 1, kNewConditions));
   EXPECT_EQ(Exported(path, "Registry"), Expected(registryBefore, 5, kNewComponents));
   EXPECT_EQ(ExportTable(path, "Property"), propertyBefore);
-  EXPECT_EQ(FilesIn(scratch.Path()), std::vector<std::string>{"cached.msi"});
+  EXPECT_EQ(testing_support::EntryNames(scratch.Path()), std::vector<std::string>{"cached.msi"});
 
   // And by libmsi, field by field.
   for (const auto& [action, condition] : kNewConditions) {
@@ -395,10 +385,11 @@ TEST_F(FixCachedPackageTest, APackageThatDoesNotOpenIsLeftUntouched) {
     FixCachedPackage(ProductAt(path));
 
     if (c.Content.empty()) {
-      EXPECT_TRUE(FilesIn(scratch.Path()).empty());
+      EXPECT_TRUE(testing_support::EntryNames(scratch.Path()).empty());
     } else {
       EXPECT_EQ(scratch.ReadFile("unopenable.msi"), c.Content);
-      EXPECT_EQ(FilesIn(scratch.Path()), std::vector<std::string>{"unopenable.msi"});
+      EXPECT_EQ(testing_support::EntryNames(scratch.Path()),
+                std::vector<std::string>{"unopenable.msi"});
     }
   }
 }

@@ -21,10 +21,6 @@ namespace {
 using testing_support::ScopedEnv;
 using testing_support::ScratchDir;
 
-std::string ReadWhole(const std::string& path) {
-  return testing_support::ReadWholeFile(path).value_or("");
-}
-
 // A name as the file system takes it: the system forms Windows names, whose backslashes the
 // emulated host reads as separators.
 std::string Utf8(const std::u16string& text) { return platform::posix::NativePath(text.c_str()); }
@@ -42,8 +38,7 @@ class Extraction : public testing::Test {
   // Names in the scratch directory other than those given.
   std::vector<std::string> OtherEntries(const std::vector<std::string>& expected) {
     std::vector<std::string> others;
-    for (const auto& entry : std::filesystem::directory_iterator(scratch.Path())) {
-      std::string name = entry.path().filename().string();
+    for (const std::string& name : testing_support::EntryNames(scratch.Path())) {
       if (std::find(expected.begin(), expected.end(), name) == expected.end()) {
         others.push_back(name);
       }
@@ -52,7 +47,7 @@ class Extraction : public testing::Test {
   }
 
   ScratchDir scratch;
-  const std::string package = ReadWhole(SPSETUP_SAMPLE_PACKAGE);
+  const std::string package = testing_support::FileContent(SPSETUP_SAMPLE_PACKAGE);
 };
 
 TEST_F(Extraction, GivenPathReceivesThePackageByteForByteReplacingAnOldFile) {
@@ -61,7 +56,7 @@ TEST_F(Extraction, GivenPathReceivesThePackageByteForByteReplacingAnOldFile) {
   std::u16string path = scratch.JoinW("out.msp");
   ASSERT_TRUE(ExtractPackage(path));
   EXPECT_EQ(path, scratch.JoinW("out.msp"));
-  EXPECT_EQ(ReadWhole(scratch.Join("out.msp")), package);
+  EXPECT_EQ(testing_support::FileContent(scratch.Join("out.msp")), package);
   EXPECT_TRUE(OtherEntries({"out.msp"}).empty());
 }
 
@@ -70,8 +65,8 @@ TEST_F(Extraction, GivenPathIsNeverWrittenThroughALink) {
   ASSERT_EQ(symlink(target.c_str(), scratch.Join("out.msp").c_str()), 0);
   std::u16string path = scratch.JoinW("out.msp");
   ASSERT_TRUE(ExtractPackage(path));
-  EXPECT_EQ(ReadWhole(target), "not to be touched");
-  EXPECT_EQ(ReadWhole(scratch.Join("out.msp")), package);
+  EXPECT_EQ(testing_support::FileContent(target), "not to be touched");
+  EXPECT_EQ(testing_support::FileContent(scratch.Join("out.msp")), package);
 }
 
 TEST_F(Extraction, GivenPathInAMissingDirectoryWritesNothing) {
@@ -89,7 +84,7 @@ TEST_F(Extraction, MissingPackageResourceCreatesAndTouchesNothing) {
   scratch.WriteFile("out.msp", "kept");
   std::u16string given = scratch.JoinW("out.msp");
   EXPECT_FALSE(ExtractPackage(given));
-  EXPECT_EQ(ReadWhole(scratch.Join("out.msp")), "kept");
+  EXPECT_EQ(testing_support::FileContent(scratch.Join("out.msp")), "kept");
 
   ScopedEnv tmp("TMP", scratch.Path());
   std::u16string temporary;
@@ -103,7 +98,7 @@ TEST_F(Extraction, EmptyPathGetsAFreshTemporaryFileAndItsName) {
   ASSERT_TRUE(ExtractPackage(first));
   std::string firstName = Utf8(first);
   ASSERT_EQ(firstName.rfind(scratch.Path() + "/MSP", 0), 0u) << firstName;
-  EXPECT_EQ(ReadWhole(firstName), package);
+  EXPECT_EQ(testing_support::FileContent(firstName), package);
 
   // The number after the first goes on from it; a name already taken is skipped, and a
   // link planted there is not followed.
@@ -114,7 +109,7 @@ TEST_F(Extraction, EmptyPathGetsAFreshTemporaryFileAndItsName) {
   ASSERT_TRUE(ExtractPackage(second));
   EXPECT_EQ(Utf8(second), scratch.Join("MSP" + std::to_string(number + 2)));
   EXPECT_FALSE(Exists(scratch.Join("target")));
-  EXPECT_EQ(ReadWhole(Utf8(second)), package);
+  EXPECT_EQ(testing_support::FileContent(Utf8(second)), package);
 }
 
 // A disk that fills up half way through the package: the old file at a given path stays as
@@ -128,7 +123,7 @@ TEST_F(Extraction, AWriteThatFailsHalfWayLeavesNoPartialPackage) {
     EXPECT_FALSE(ExtractPackage(given));
     EXPECT_EQ(full.BytesWritten(), 1000u);
   }
-  EXPECT_EQ(ReadWhole(scratch.Join("out.msp")), "an older file");
+  EXPECT_EQ(testing_support::FileContent(scratch.Join("out.msp")), "an older file");
   EXPECT_TRUE(OtherEntries({"out.msp"}).empty());
 
   ScopedEnv tmp("TMP", scratch.Path());

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -32,14 +31,6 @@ testing_support::PatchFacts PatchFor(const std::string& targets) {
   testing_support::PatchFacts patch;
   patch.Targets = targets;
   return patch;
-}
-
-std::set<std::string> FilesIn(const std::string& directory) {
-  std::set<std::string> names;
-  for (const auto& item : std::filesystem::directory_iterator(directory)) {
-    names.insert(item.path().filename().string());
-  }
-  return names;
 }
 
 // A product database with a sequence and a registry table, as a cached package holds them.
@@ -125,7 +116,7 @@ TEST_F(InstallerDatabaseTest, EditedRowsReadBackWithMsiinfoExactlyAsEdited) {
             WithLine(OriginalRegistry, "registry461",
                      "registry461\t2\tSoftware\\Kyro\tCrash\t1\tKYROX.kyrm.NEW"));
   // Nothing of the commits is left beside the database.
-  EXPECT_EQ(FilesIn(Scratch.Path()), std::set<std::string>{"cached.msi"});
+  EXPECT_EQ(testing_support::EntryNames(Scratch.Path()), std::vector<std::string>{"cached.msi"});
 }
 
 TEST_F(InstallerDatabaseTest, EditsWithoutCommitNeverReachTheFile) {
@@ -138,7 +129,7 @@ TEST_F(InstallerDatabaseTest, EditsWithoutCommitNeverReachTheFile) {
               1);
   }
   EXPECT_EQ(testing_support::ExportTable(Path(), "Registry"), OriginalRegistry);
-  EXPECT_EQ(FilesIn(Scratch.Path()), std::set<std::string>{"cached.msi"});
+  EXPECT_EQ(testing_support::EntryNames(Scratch.Path()), std::vector<std::string>{"cached.msi"});
 }
 
 TEST_F(InstallerDatabaseTest, ReplaceWithAChangedKeyMovesTheRow) {
@@ -179,7 +170,7 @@ TEST_F(InstallerDatabaseTest, StoppedCommitLeavesTheOldDatabaseIntactAndOpenable
             ERROR_SUCCESS);
   reopened.Reset();
   database.Reset();
-  EXPECT_EQ(FilesIn(Scratch.Path()), std::set<std::string>{"cached.msi"});
+  EXPECT_EQ(testing_support::EntryNames(Scratch.Path()), std::vector<std::string>{"cached.msi"});
 }
 
 TEST_F(InstallerDatabaseTest, ProcessKilledBeforeTheMoveLeavesTheOldDatabase) {
@@ -355,7 +346,7 @@ TEST(InstallerDatabaseOpen, MissingOrDamagedFilesDoNotOpen) {
     EXPECT_EQ(summary, 0u);
   }
   // A failed transacted open leaves nothing behind.
-  EXPECT_EQ(FilesIn(scratch.Path()), std::set<std::string>{"junk.msi"});
+  EXPECT_EQ(testing_support::EntryNames(scratch.Path()), std::vector<std::string>{"junk.msi"});
 }
 
 // Summary information.

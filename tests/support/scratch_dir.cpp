@@ -3,12 +3,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "platform/posix/host.h"
 
@@ -71,6 +74,20 @@ std::string ScratchDir::WriteFile(const std::string& name, const std::string& co
 
 std::optional<std::string> ScratchDir::ReadFile(const std::string& name) const {
   return ReadWholeFile(Join(name));
+}
+
+std::string FileContent(const std::string& path) { return ReadWholeFile(path).value_or(""); }
+
+std::vector<std::string> EntryNames(const std::string& directory) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+    names.push_back(entry.path().filename().string());
+  }
+  // An unreadable directory must not pass for an empty one.
+  if (error) ADD_FAILURE() << "cannot list " << directory << ": " << error.message();
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {

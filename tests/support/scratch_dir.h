@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -36,6 +37,12 @@ class ScratchDir {
 
 // The whole content of the file at `path`; std::nullopt when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::string& path);
+// The same, "" when it cannot be read: for comparing a file with the bytes it should hold.
+std::string FileContent(const std::string& path);
+
+// The names of the entries of `directory`, sorted. A directory that cannot be read fails
+// the calling test and gives no names.
+std::vector<std::string> EntryNames(const std::string& directory);
 
 // Sets (or, given std::nullopt, unsets) one environment variable for the holder's
 // lifetime; the destructor restores the value it had, or unsets it when it had none.
