@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "platform/posix/host.h"
+#include "platform/posix/process_snapshot.h"
 #include "platform/posix/terminal_width.h"
 
 namespace platform {
@@ -130,12 +131,11 @@ std::string NextScriptWord(const std::string& script) {
     if (end == std::string::npos) end = script.size();
     std::string word = script.substr(scriptPosition, end - scriptPosition);
     scriptPosition = end + 1;
-    std::string trimmed;
-    for (char c : word) {
-      if (c != ' ' && c != '\t')
-        trimmed += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    if (!trimmed.empty()) return trimmed;
+    std::size_t first = word.find_first_not_of(" \t");
+    if (first == std::string::npos) continue;
+    std::string trimmed = word.substr(first, word.find_last_not_of(" \t") + 1 - first);
+    for (char& c : trimmed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return trimmed;
   }
   return std::string();
 }
@@ -144,6 +144,11 @@ int ScriptAnswer(const std::string& script, const std::vector<int>& buttons) {
   // A box with only OK takes no answer from the script.
   if (buttons.size() == 1 && buttons[0] == IDOK) return IDOK;
   std::string word = NextScriptWord(script);
+  // "end NAME": the user closes an application before answering.
+  while (word.rfind("end ", 0) == 0) {
+    EndProcessesNamed(FromUtf8(word.substr(4)));
+    word = NextScriptWord(script);
+  }
   if (word.empty()) return IDCANCEL;  // used up
   for (const ButtonName& name : kButtonNames) {
     if (word == name.ScriptWord && Has(buttons, name.Id)) return name.Id;

@@ -3,8 +3,10 @@
 #include "platform/posix/process_snapshot.h"
 
 #include <dirent.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -44,16 +46,18 @@ std::string CommandName(const std::string& directory) {
 }
 
 // Parent and thread count from /proc/PID/stat; the command field may hold blanks and
-// parentheses, so the fields are counted from its last ')'.
-void ReadStatus(const std::string& directory, PROCESSENTRY32W& entry) {
+// parentheses, so the fields are counted from its last ')'. False for a process that has
+// ended and waits only to be reaped: Windows lists no process that has ended.
+bool ReadStatus(const std::string& directory, PROCESSENTRY32W& entry) {
   std::ifstream in(directory + "/stat");
   std::string line;
   std::getline(in, line);
   std::size_t close = line.rfind(')');
-  if (close == std::string::npos) return;
+  if (close == std::string::npos) return true;
   std::istringstream fields(line.substr(close + 1));
   std::string field;
   for (int index = 3; fields >> field; ++index) {  // field 3 is the state
+    if (index == 3 && (field == "Z" || field == "X")) return false;
     if (index == 4)
       entry.th32ParentProcessID = static_cast<DWORD>(std::strtoul(field.c_str(), nullptr, 10));
     if (index == 20) {
@@ -61,6 +65,7 @@ void ReadStatus(const std::string& directory, PROCESSENTRY32W& entry) {
       break;
     }
   }
+  return true;
 }
 
 }  // namespace
@@ -96,11 +101,40 @@ bool ReadProcFs(std::vector<PROCESSENTRY32W>& entries) {
     entry.dwSize = sizeof(PROCESSENTRY32W);
     entry.th32ProcessID = static_cast<DWORD>(pid);
     entry.pcPriClassBase = 8;  // normal priority class
-    ReadStatus(directory, entry);
+    if (!ReadStatus(directory, entry)) continue;
     SetImageName(entry, FromUtf8(name));
     entries.push_back(entry);
   }
   return true;
+}
+
+void EndProcessesNamed(std::u16string_view image) {
+  auto lower = [](std::u16string_view text) {
+    std::u16string out(text);
+    for (char16_t& c : out) {
+      if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    }
+    return out;
+  };
+  std::vector<PROCESSENTRY32W> entries;
+  if (!ReadProcessList(entries)) return;
+  std::vector<DWORD> ended;
+  for (const PROCESSENTRY32W& entry : entries) {
+    if (entry.th32ProcessID != 0 && lower(entry.szExeFile) == lower(image) &&
+        ::kill(static_cast<pid_t>(entry.th32ProcessID), SIGKILL) == 0) {
+      ended.push_back(entry.th32ProcessID);
+    }
+  }
+  // Gone once no list holds it any longer; ten seconds at most.
+  for (int attempt = 0; attempt < 1000 && !ended.empty(); ++attempt) {
+    entries.clear();
+    if (!ReadProcessList(entries)) return;
+    std::erase_if(ended, [&](DWORD pid) {
+      return std::none_of(entries.begin(), entries.end(),
+                          [&](const PROCESSENTRY32W& entry) { return entry.th32ProcessID == pid; });
+    });
+    if (!ended.empty()) ::usleep(10000);
+  }
 }
 
 namespace {

@@ -19,6 +19,11 @@ extern ProcessListReader ReadProcessList;
 // process's executable, or its command name where the executable cannot be read.
 bool ReadProcFs(std::vector<PROCESSENTRY32W>& entries);
 
+// The emulated user closes an application: every listed process whose image name is
+// `image` (ASCII case ignored) is killed, and the call returns once none of them is listed
+// any longer (ten seconds at most).
+void EndProcessesNamed(std::u16string_view image);
+
 // Fills an entry's image name from UTF-16 text, cut to fit and terminated.
 void SetImageName(PROCESSENTRY32W& entry, std::u16string_view name);
 
