@@ -83,10 +83,14 @@ void RewriteMatchingRows(MSIHANDLE database, LPCWSTR query,
       const std::u16string_view rowKey(key);
       for (const FieldReplacement& replacement : replacements) {
         if (rowKey != replacement.Key) continue;
-        // A row that already holds the new value is written all the same; what the two
-        // calls return changes nothing, and each match counts.
+        // A row that already holds the new value is written all the same, and each match
+        // counts whatever the calls return. An installer that refuses to replace through a
+        // view of two columns (Wine's) still updates the field in place, which keeps the
+        // row's other columns; ASSIGN would clear them.
         MsiRecordSetStringW(record.Get(), 2, replacement.NewValue);
-        MsiViewModify(view.Get(), MSIMODIFY_REPLACE, record.Get());
+        if (MsiViewModify(view.Get(), MSIMODIFY_REPLACE, record.Get()) != ERROR_SUCCESS) {
+          MsiViewModify(view.Get(), MSIMODIFY_UPDATE, record.Get());
+        }
         ++replaced;
       }
     }

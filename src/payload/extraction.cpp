@@ -35,6 +35,31 @@ bool WriteWhole(ScopedKernelHandle file, const ResourceBytes& package) {
   return ok != 0 && written == package.Size;
 }
 
+// Removes a file this run made and no longer wants, keeping the failure's code for the
+// caller.
+void RemoveKeepingError(const std::u16string& path) {
+  DWORD error = GetLastError();
+  DeleteFileW(path.c_str());
+  SetLastError(error);
+}
+
+// Makes `path` absolute against the current directory, so that the name means the same file
+// to whoever is handed it later (the installer service resolves a relative name in its own
+// directory). False when it cannot.
+bool MakeAbsolute(std::u16string& path) {
+  std::u16string full(MAX_PATH, u'\0');
+  DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, full.data(), nullptr);
+  if (length >= MAX_PATH) {
+    full.assign(length, u'\0');
+    length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length >= full.size()) length = 0;
+  }
+  if (length == 0) return false;
+  full.resize(length);
+  path = std::move(full);
+  return true;
+}
+
 // An empty path: a fresh temporary file, tried number after number while a name turns out
 // to be taken by the time it is created.
 bool ExtractToTemporaryFile(std::u16string& path) {
@@ -46,10 +71,11 @@ bool ExtractToTemporaryFile(std::u16string& path) {
 
   std::optional<ResourceBytes> package;
   for (;;) {
-    // 3. A name, stored back for the caller.
+    // 3. A name, made absolute before anything uses it, stored back for the caller.
     std::optional<std::u16string> name = MakeTempName(&directoryText, u"MSP");
     if (!name) return false;
     path = *name;
+    if (!MakeAbsolute(path)) return false;
     // 4.-5. The resource, before any file exists.
     if (!package) {
       package = LocatePackage();
@@ -63,43 +89,112 @@ bool ExtractToTemporaryFile(std::u16string& path) {
     }
     // 7. One write; a file that did not receive every byte is no package and goes.
     if (WriteWhole(std::move(file), *package)) return true;
-    DWORD error = GetLastError();
-    DeleteFileW(path.c_str());
-    SetLastError(error);
+    RemoveKeepingError(path);
     return false;
   }
 }
 
-// A given path: write beside it, then move into place in one step.
+// A new file beside `target`, in its directory so that moving it into place is one step,
+// under a name of this process: a partial file left by a run that was killed never blocks
+// a later one. Its name is stored in `partial`.
+ScopedKernelHandle CreatePartialBeside(const std::u16string& target, std::u16string& partial) {
+  const int process = static_cast<int>(GetCurrentProcessId());
+  for (int attempt = 1; attempt <= 100; ++attempt) {
+    char16_t suffix[1024];
+    wsprintfW(suffix, u".partial%d-%d", process, attempt);
+    partial = target + suffix;
+    ScopedKernelHandle file = CreateExclusively(partial);
+    if (file || (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)) {
+      return file;
+    }
+  }
+  return ScopedKernelHandle();
+}
+
+// Writes the package into `target` itself, as a plain write would: cut, then written. What a
+// failure leaves is as far as the write got.
+bool WriteInPlace(const std::u16string& target, const ResourceBytes& package) {
+  ScopedKernelHandle file(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file && WriteWhole(std::move(file), package);
+}
+
+// The name of the file `file` has open, links resolved; empty when it has none.
+std::u16string FinalName(HANDLE file) {
+  std::u16string name(MAX_PATH, u'\0');
+  DWORD length = GetFinalPathNameByHandleW(file, name.data(), MAX_PATH, 0);
+  if (length >= MAX_PATH) {
+    name.assign(length, u'\0');
+    length = GetFinalPathNameByHandleW(file, name.data(), static_cast<DWORD>(name.size()), 0);
+    if (length >= name.size()) length = 0;
+  }
+  name.resize(length);
+  return name;
+}
+
+// A given path: whatever is there keeps being what it is.
 bool ExtractToGivenPath(const std::u16string& path) {
-  // 4.-5. The resource, before any file exists.
+  // 4.-5. The resource, before any file is touched.
   std::optional<ResourceBytes> package = LocatePackage();
   if (!package) return false;
 
-  // 6. A fresh file beside the target, in the same directory so that the move is one step.
-  ScopedKernelHandle file;
-  std::u16string partial;
-  for (int attempt = 1; !file; ++attempt) {
-    if (attempt > 1000) return false;
-    char16_t suffix[1024];
-    wsprintfW(suffix, u".partial%d", attempt);
-    partial = path + suffix;
-    file = CreateExclusively(partial);
-    if (!file && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
-      return false;
-    }
+  // 6. What the path names, links followed. Opening it for writing changes nothing yet, and
+  // a path the user may not write is left alone.
+  ScopedKernelHandle existing(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!existing && GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+
+  // 7a. A device or pipe is written straight into: replacing it would only put a file where
+  // the reader or the device was.
+  if (existing && GetFileType(existing.Get()) != FILE_TYPE_DISK) {
+    return WriteWhole(std::move(existing), *package);
   }
 
-  // 7. One write, then into place only when it is whole.
-  bool whole = WriteWhole(std::move(file), *package);
-  if (whole && MoveFileExW(partial.c_str(), path.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  // 7b. A file (the one a link names, in its own directory, so the link stays) is replaced
+  // whole by a new file written beside it; a new name is simply created that way.
+  std::u16string target = path;
+  if (existing) {
+    std::u16string resolved = FinalName(existing.Get());
+    if (!resolved.empty()) target = std::move(resolved);
+  }
+  std::u16string partial;
+  ScopedKernelHandle file = CreatePartialBeside(target, partial);
+  if (!file) {
+    // Nothing may be created beside it, but the file itself may be written: in place.
+    if (existing && GetLastError() == ERROR_ACCESS_DENIED) {
+      existing.Reset();
+      return WriteInPlace(target, *package);
+    }
+    return false;
+  }
+  DWORD written = 0;
+  if (WriteFile(file.Get(), package->Data, package->Size, &written, nullptr) == 0 ||
+      written != package->Size || FlushFileBuffers(file.Get()) == 0) {
+    file.Reset();
+    RemoveKeepingError(partial);
+    return false;
+  }
+  file.Reset();
+
+  // 7c. Into place in one step. An existing file hands its attributes and security to the
+  // new one; where it may not be replaced for lack of access, it is written in place.
+  if (!existing) {
+    if (MoveFileExW(partial.c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return true;
+    }
+    RemoveKeepingError(partial);
+    return false;
+  }
+  existing.Reset();
+  if (ReplaceFileW(target.c_str(), partial.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                   nullptr, nullptr)) {
     return true;
   }
-  DWORD error = GetLastError();
-  DeleteFileW(partial.c_str());
-  SetLastError(error);
-  return false;
+  bool denied = GetLastError() == ERROR_ACCESS_DENIED;
+  RemoveKeepingError(partial);
+  return denied && WriteInPlace(target, *package);
 }
 
 }  // namespace

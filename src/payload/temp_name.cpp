@@ -44,10 +44,11 @@ std::optional<std::u16string> MakeTempName(const std::u16string* directory,
     char16_t number[1024];
     wsprintfW(number, u"%d", static_cast<int>(counter));
     std::u16string candidate = stem + number;
-    if (GetFileAttributesW(candidate.c_str()) == INVALID_FILE_ATTRIBUTES &&
-        GetLastError() != ERROR_ACCESS_DENIED) {
-      return candidate;
-    }
+    if (GetFileAttributesW(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+    // A test refused for lack of access is refused for every number in the directory: no
+    // name, at once, with the refusal kept as the last error for the caller's message.
+    if (GetLastError() == ERROR_ACCESS_DENIED) return std::nullopt;
+    return candidate;
   }
   return std::nullopt;
 }

@@ -96,8 +96,12 @@ inline constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
 inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 inline constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
 inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+inline constexpr DWORD ERROR_NO_DATA = 232;
+inline constexpr DWORD ERROR_PIPE_NOT_CONNECTED = 233;
 inline constexpr DWORD ERROR_MORE_DATA = 234;
 inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+inline constexpr DWORD ERROR_UNABLE_TO_REMOVE_REPLACED = 1175;
+inline constexpr DWORD ERROR_UNABLE_TO_MOVE_REPLACEMENT = 1176;
 inline constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
 inline constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 inline constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
@@ -252,7 +256,8 @@ inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~ULONG_PTR{0
 // denies writing, another open for writing fails with ERROR_SHARING_VIOLATION (32).
 // CREATE_NEW never opens an existing name, a link included (ERROR_FILE_EXISTS).
 // Returns INVALID_HANDLE_VALUE on failure. With OPEN_ALWAYS, an existing file sets the
-// last error to ERROR_ALREADY_EXISTS and a new one to 0.
+// last error to ERROR_ALREADY_EXISTS and a new one to 0. A device or pipe is opened for
+// the access asked and never cut; a pipe nobody reads gives ERROR_PIPE_NOT_CONNECTED (233).
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* security, DWORD disposition,
                    DWORD flagsAndAttributes, HANDLE templateFile);
 // Moves the file pointer; returns the low 32 bits of the new position, or
@@ -277,6 +282,36 @@ DWORD GetFileAttributesW(LPCWSTR path);
 // Makes `path` absolute in `buffer`: the length without terminator when it fits, else the
 // size needed with terminator; 0 on failure. *filePart, when given, points at the name.
 DWORD GetFullPathNameW(LPCWSTR path, DWORD bufferLength, LPWSTR buffer, LPWSTR* filePart);
+
+// What kind of object a file handle stands for: FILE_TYPE_DISK for a file on a disk,
+// FILE_TYPE_CHAR for a device (a console, a printer port, NUL; every device on the posix
+// host), FILE_TYPE_PIPE for a pipe (a FIFO or socket on the posix host). FILE_TYPE_UNKNOWN
+// with the last error set when the handle is no file handle.
+inline constexpr DWORD FILE_TYPE_UNKNOWN = 0x0;
+inline constexpr DWORD FILE_TYPE_DISK = 0x1;
+inline constexpr DWORD FILE_TYPE_CHAR = 0x2;
+inline constexpr DWORD FILE_TYPE_PIPE = 0x3;
+DWORD GetFileType(HANDLE file);
+// The name of the file a handle has open, links resolved (on Windows in the "\\?\" form,
+// usable wherever a path is): the length without terminator when it fits `bufferLength`,
+// else the size needed with terminator; 0 on failure. `flags` 0: the normalised DOS name.
+DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR buffer, DWORD bufferLength, DWORD flags);
+
+inline constexpr DWORD REPLACEFILE_IGNORE_MERGE_ERRORS = 0x2;
+inline constexpr DWORD REPLACEFILE_IGNORE_ACL_ERRORS = 0x4;
+// Puts `replacement` in the place of the existing file `replaced` in one step: the file at
+// `replaced` then holds the replacement's bytes and keeps the replaced file's attributes
+// and security (on the posix host: its mode, and its owner and group where the process may
+// set them), and `replacement` is gone. Backup names are not used here (nullptr);
+// `exclude` and `reserved` are nullptr. On failure the replaced file is as it was:
+// ERROR_FILE_NOT_FOUND when either file is missing, ERROR_ACCESS_DENIED when the replaced
+// file may not be removed from its directory, ERROR_UNABLE_TO_REMOVE_REPLACED (1175) when a
+// handle denies deleting it, ERROR_UNABLE_TO_MOVE_REPLACEMENT (1176) when the move fails.
+BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
+                  LPVOID exclude, LPVOID reserved);
+
+// The identifier of the calling process, unique among running processes.
+DWORD GetCurrentProcessId();
 
 // The process list.
 inline constexpr DWORD TH32CS_SNAPPROCESS = 0x2;
@@ -350,7 +385,12 @@ UINT MsiViewClose(MSIHANDLE view);
 // Reads a field as text, with *count as for summary properties.
 UINT MsiRecordGetStringW(MSIHANDLE record, UINT field, LPWSTR buffer, DWORD* count);
 UINT MsiRecordSetStringW(MSIHANDLE record, UINT field, LPCWSTR value);
-// MSIMODIFY_REPLACE writes a fetched row back through its table's primary key.
+// Writes a fetched row back. MSIMODIFY_REPLACE: the row with the record's primary key
+// takes the record's values. MSIMODIFY_UPDATE: the fetched row takes the values of the
+// view's columns other than the primary key, its other columns unchanged; a record whose
+// key was changed, or whose row is gone, fails (ERROR_FUNCTION_FAILED, 1627). An installer
+// may refuse a mode for a view (Wine's msi.dll refuses REPLACE on a view that names its
+// columns, with 1627).
 UINT MsiViewModify(MSIHANDLE view, MSIMODIFY mode, MSIHANDLE record);
 // Writes the database's edits to its file; a crash leaves the old file or the new one.
 UINT MsiDatabaseCommit(MSIHANDLE database);

@@ -75,6 +75,21 @@ TEST_F(ExtractMode, AnUnwritablePlaceGetsNothingAndStillExitsZero) {
   EXPECT_EQ(testing_support::EntryNames(scratch.Path()), std::vector<std::string>{"plain-file"});
 }
 
+// Standard output as the path, a pipe here: the package goes down it byte for byte, and a
+// shell pipeline counts the package's size.
+TEST_F(ExtractMode, StandardOutputReceivesThePackage) {
+  ProgramResult direct = Run({"/e", "/dev/stdout"});
+  EXPECT_EQ(direct.ExitCode, 0);
+  EXPECT_EQ(direct.Output, package);
+
+  ProgramResult counted = RunProgram(
+      "/bin/sh", {"-c", "\"$0\" /e /dev/stdout | wc -c", SPSETUP_EXE},
+      {{"TMP", temp.Path()}, {"EMU_INSTALLER_ROOT", scratch.Join("installer")}}, scratch.Path());
+  ASSERT_EQ(counted.ExitCode, 0) << counted.Output;
+  EXPECT_EQ(std::stoul(counted.Output), package.size());
+  EXPECT_TRUE(testing_support::EntryNames(scratch.Path()).empty());
+}
+
 TEST_F(ExtractMode, EveryInvocationExitsZero) {
   for (const std::vector<std::string>& arguments :
        std::vector<std::vector<std::string>>{{"/e", ""}, {"/x"}, {"/e", "a", "/e"}, {"-e"}}) {

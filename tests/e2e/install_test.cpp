@@ -90,11 +90,14 @@ class InstallRun : public testing::Test {
   }
 
   std::vector<std::pair<std::string, std::string>> Environment() {
-    return {{"EMU_INSTALLER_ROOT", scratch.Join("installer")},
-            {"TMP", tmpDirectory},
-            {"EMU_USER_LCID", userLanguage},
-            {"EMU_DIALOG_LOG", scratch.Join("dialogs.log")},
-            {"EMU_DIALOG_SCRIPT", script}};
+    std::vector<std::pair<std::string, std::string>> environment = {
+        {"EMU_INSTALLER_ROOT", scratch.Join("installer")},
+        {"TMP", tmpDirectory},
+        {"EMU_USER_LCID", userLanguage},
+        {"EMU_DIALOG_LOG", scratch.Join("dialogs.log")},
+        {"EMU_DIALOG_SCRIPT", script}};
+    environment.insert(environment.end(), moreEnvironment.begin(), moreEnvironment.end());
+    return environment;
   }
 
   std::vector<DialogRecord> Run(const std::vector<std::string>& arguments = {}) {
@@ -138,6 +141,7 @@ class InstallRun : public testing::Test {
   std::string tmpDirectory = temp.Path();
   std::string userLanguage = "1033";
   std::string script;
+  std::vector<std::pair<std::string, std::string>> moreEnvironment;
 };
 
 struct Box {
@@ -236,6 +240,45 @@ TEST_F(InstallRun, AnApplicableProductThenAnUpToDateOneFromADirectoryWithASpace)
   ExpectFixedUp(kStudio);
   ExpectUntouched(kViewer);
   EXPECT_TRUE(testing_support::EntryNames(tmpDirectory).empty());
+}
+
+// A relative TMP (the run starts in the scratch directory) still hands the installer an
+// absolute package name: the installer service resolves a relative one in its own directory.
+TEST_F(InstallRun, ARelativeTmpHandsTheInstallerAnAbsolutePackageName) {
+  tmpDirectory = "relative tmp";
+  ASSERT_TRUE(std::filesystem::create_directory(scratch.Join(tmpDirectory)));
+  Install({kStudio, "Kyro Studio", "5.1.8.0", "1033"});
+  ExpectBoxes(Run(), {{u"Installation Successful",
+                       u"The service pack has been successfully installed.", 0x50040}});
+  std::string expected = std::filesystem::canonical(scratch.Path()).string() + "/relative tmp/MSP";
+  EXPECT_EQ(Info(kStudio, "LastPatchSource").rfind(expected, 0), 0u)
+      << Info(kStudio, "LastPatchSource");
+  EXPECT_TRUE(testing_support::EntryNames(scratch.Join(tmpDirectory)).empty());
+}
+
+// An installer that refuses to replace rows through a view of two columns, as Wine's
+// msi.dll does: the fix-up updates the same rows in place, and their other columns stay.
+TEST_F(InstallRun, RowsTheInstallerRefusesToReplaceAreUpdatedKeepingTheirOtherColumns) {
+  moreEnvironment = {{"EMU_INSTALLER_REFUSE_REPLACE", "1"}};
+  Install({kStudio, "Kyro Studio", "5.1.8.0", "1033"});
+  ExpectBoxes(Run(), {{u"Installation Successful",
+                       u"The service pack has been successfully installed.", 0x50040}});
+  ExpectFixedUp(kStudio);
+  std::string cache = Info(kStudio, "LocalPackage");
+  std::map<std::string, std::string> sequence;
+  for (const auto& row : ReadRows(cache, "SELECT Action,Sequence FROM InstallExecuteSequence")) {
+    sequence[row[0]] = row[1];
+  }
+  EXPECT_EQ(sequence["ResolveSourceDir"], "1010");
+  EXPECT_EQ(sequence["HarvestInstallSelection"], "1080");
+  EXPECT_EQ(sequence.size(), 10u);
+  std::vector<std::vector<std::string>> registry =
+      ReadRows(cache,
+               "SELECT `Registry`,`Root`,`Key`,`Name`,`Value` FROM `Registry` "
+               "WHERE `Registry`='registry461'");
+  ASSERT_EQ(registry.size(), 1u);
+  EXPECT_EQ(registry[0],
+            (std::vector<std::string>{"registry461", "2", "SOFTWARE\\Norvane\\Kyro", "Dir", "x"}));
 }
 
 // A package path holding ";" would name two packages to the installer: each applicable

@@ -12,6 +12,7 @@
 #include "platform/posix/host.h"
 #include "products/product_record.h"
 #include "support/dialog_log.h"
+#include "support/file_refusal.h"
 #include "support/msi_tables.h"
 #include "support/program_run.h"
 #include "support/scratch_dir.h"
@@ -121,6 +122,26 @@ TEST_F(InstallDriver, AMissingApplicableVersionListStopsBeforeAnyProduct) {
   EXPECT_EQ(boxes[0].Caption, u"Installation Error");
   EXPECT_EQ(boxes[0].Text.find(u"A problem prevented"), 0u);
   EXPECT_EQ(ProductListCount(), 0u);
+}
+
+// A temporary directory that may be listed but not searched ends the run at once with
+// message 300 and the refusal's code, before any product is looked at.
+TEST_F(InstallDriver, ATemporaryDirectoryThatCannotBeSearchedEndsTheRunAtOnce) {
+  Install(kStudio, "Kyro Studio", "1033");
+  ModuleInstance = platform::posix::MainModule();
+  ScopedSearchRefused refused(temp.Path());
+
+  EXPECT_FALSE(RunInstall());
+
+  EXPECT_EQ(refused.Refusals(), 1u);
+  std::vector<DialogRecord> boxes = ReadDialogLog(scratch.Join("dialogs.log"));
+  ASSERT_EQ(boxes.size(), 1u);
+  std::u16string text;
+  LoadMessageText(ModuleInstance, 300, text, 256);
+  text.replace(text.find(u"%d"), 2, u"5");
+  EXPECT_EQ(boxes[0].Text, text);
+  EXPECT_EQ(ProductListCount(), 0u);
+  EXPECT_TRUE(EntryNames(temp.Path()).empty());
 }
 
 }  // namespace

@@ -145,6 +145,82 @@ TEST_F(InstallerDatabaseTest, ReplaceWithAChangedKeyMovesTheRow) {
                                                    {"renamed", "Kept"}}));
 }
 
+// Sets field `field` of the row of `query` whose first field is `key` to `value` and writes
+// it back with `mode`; the result of MsiViewModify (ERROR_NO_MORE_ITEMS: no such row).
+UINT ModifyRow(MSIHANDLE database, const char16_t* query, const std::u16string& key, UINT field,
+               const std::u16string& value, MSIMODIFY mode) {
+  InstallerHandleHolder view;
+  EXPECT_EQ(MsiDatabaseOpenViewW(database, query, view.Receive()), ERROR_SUCCESS);
+  EXPECT_EQ(MsiViewExecute(view.Get(), 0), ERROR_SUCCESS);
+  InstallerHandleHolder record;
+  while (MsiViewFetch(view.Get(), record.Receive()) == ERROR_SUCCESS) {
+    WCHAR buffer[MAX_PATH];
+    DWORD count = MAX_PATH;
+    EXPECT_EQ(MsiRecordGetStringW(record.Get(), 1, buffer, &count), ERROR_SUCCESS);
+    if (buffer != key) continue;
+    EXPECT_EQ(MsiRecordSetStringW(record.Get(), field, value.c_str()), ERROR_SUCCESS);
+    return MsiViewModify(view.Get(), mode, record.Get());
+  }
+  return ERROR_NO_MORE_ITEMS;
+}
+
+// MSIMODIFY_UPDATE writes the view's non-key columns into the fetched row and leaves its
+// other columns; a changed key is refused, and so is a row deleted since it was fetched.
+TEST_F(InstallerDatabaseTest, UpdateChangesTheFetchedRowInPlaceOnly) {
+  InstallerHandleHolder database;
+  ASSERT_EQ(MsiOpenDatabaseW(PathW().c_str(), MSIDBOPEN_TRANSACT, database.Receive()),
+            ERROR_SUCCESS);
+  EXPECT_EQ(ModifyRow(database.Get(), u"SELECT Action,Condition FROM InstallExecuteSequence",
+                      u"ResolveSourceDir", 2, u"Installed", MSIMODIFY_UPDATE),
+            ERROR_SUCCESS);
+  EXPECT_EQ(ModifyRow(database.Get(), u"SELECT Component_,Registry FROM Registry", u"Kept", 2,
+                      u"renamed", MSIMODIFY_UPDATE),
+            ERROR_FUNCTION_FAILED);
+  EXPECT_EQ(MsiDatabaseCommit(database.Get()), ERROR_SUCCESS);
+  database.Reset();
+  EXPECT_EQ(testing_support::ExportTable(Path(), "InstallExecuteSequence"),
+            WithLine(OriginalSequence, "ResolveSourceDir", "ResolveSourceDir\tInstalled\t900"));
+  EXPECT_EQ(testing_support::ExportTable(Path(), "Registry"), OriginalRegistry);
+
+  // A row deleted between the fetch and the update.
+  ASSERT_EQ(MsiOpenDatabaseW(PathW().c_str(), MSIDBOPEN_TRANSACT, database.Receive()),
+            ERROR_SUCCESS);
+  InstallerHandleHolder view;
+  ASSERT_EQ(MsiDatabaseOpenViewW(database.Get(), u"SELECT Registry,Component_ FROM Registry",
+                                 view.Receive()),
+            ERROR_SUCCESS);
+  ASSERT_EQ(MsiViewExecute(view.Get(), 0), ERROR_SUCCESS);
+  InstallerHandleHolder record;
+  ASSERT_EQ(MsiViewFetch(view.Get(), record.Receive()), ERROR_SUCCESS);
+  InstallerHandleHolder removal;
+  ASSERT_EQ(MsiDatabaseOpenViewW(database.Get(), u"DELETE FROM Registry", removal.Receive()),
+            ERROR_SUCCESS);
+  ASSERT_EQ(MsiViewExecute(removal.Get(), 0), ERROR_SUCCESS);
+  EXPECT_EQ(MsiViewModify(view.Get(), MSIMODIFY_UPDATE, record.Get()), ERROR_FUNCTION_FAILED);
+}
+
+// The switch that plays Wine's msi.dll: REPLACE through a view that names its columns fails
+// with 1627 and changes nothing; through "SELECT *" it still replaces; UPDATE still works.
+TEST_F(InstallerDatabaseTest, TheWineSwitchRefusesReplaceOnViewsThatNameTheirColumns) {
+  testing_support::ScopedEnv wine("EMU_INSTALLER_REFUSE_REPLACE", "1");
+  InstallerHandleHolder database;
+  ASSERT_EQ(MsiOpenDatabaseW(PathW().c_str(), MSIDBOPEN_TRANSACT, database.Receive()),
+            ERROR_SUCCESS);
+  EXPECT_EQ(ModifyRow(database.Get(), u"SELECT Registry,Component_ FROM Registry", u"registry461",
+                      2, u"Refused", MSIMODIFY_REPLACE),
+            ERROR_FUNCTION_FAILED);
+  EXPECT_EQ(ModifyRow(database.Get(), u"SELECT * FROM Registry", u"other", 6, u"Replaced",
+                      MSIMODIFY_REPLACE),
+            ERROR_SUCCESS);
+  EXPECT_EQ(ModifyRow(database.Get(), u"SELECT `Registry`,`Component_` FROM `Registry`",
+                      u"registry461", 2, u"Updated", MSIMODIFY_UPDATE),
+            ERROR_SUCCESS);
+  EXPECT_EQ(MsiDatabaseCommit(database.Get()), ERROR_SUCCESS);
+  EXPECT_EQ(
+      testing_support::ReadRows(Path(), "SELECT Registry, Component_ FROM Registry"),
+      (std::vector<std::vector<std::string>>{{"registry461", "Updated"}, {"other", "Replaced"}}));
+}
+
 TEST_F(InstallerDatabaseTest, StoppedCommitLeavesTheOldDatabaseIntactAndOpenable) {
   InstallerHandleHolder database;
   ASSERT_EQ(MsiOpenDatabaseW(PathW().c_str(), MSIDBOPEN_TRANSACT, database.Receive()),

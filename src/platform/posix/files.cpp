@@ -25,6 +25,12 @@ WriteCall FileWriteCall = [](int descriptor, const void* data, std::size_t count
   return ::write(descriptor, data, count);
 };
 
+OpenCall FileOpenCall = [](const char* path, int flags, mode_t mode) {
+  return ::open(path, flags, mode);
+};
+
+StatusCall FileStatusCall = [](const char* path, struct stat* info) { return ::lstat(path, info); };
+
 namespace {
 
 constexpr DWORD kFileAttributeReadonly = 0x1;
@@ -196,7 +202,7 @@ void SetErrorFor(int error, const std::string& path) {
 int OpenRetrying(const std::string& path, int flags) {
   int descriptor;
   do {
-    descriptor = ::open(path.c_str(), flags, 0666);
+    descriptor = FileOpenCall(path.c_str(), flags, 0666);
   } while (descriptor < 0 && errno == EINTR);
   return descriptor;
 }
@@ -250,7 +256,17 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* /*security
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (write ? O_RDWR : O_RDONLY);
+  // A file is opened for reading too, so that its handle can hold share-mode locks. A
+  // device or pipe gets exactly the access asked: a pipe opened for reading as well would
+  // be its own reader, and a write nobody else reads would wait for ever. Opening without
+  // waiting makes a pipe that nobody reads fail at once (ENXIO).
+  int accessFlags = write ? O_RDWR : O_RDONLY;
+  struct stat present {};
+  if (::stat(native.c_str(), &present) == 0 && !S_ISREG(present.st_mode) &&
+      !S_ISDIR(present.st_mode)) {
+    accessFlags = read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+  }
+  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | accessFlags;
   if ((flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0) flags |= O_NOFOLLOW;
 
   // 2. Open or create. CREATE_NEW never opens an existing name, a link included
@@ -292,8 +308,10 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* /*security
     return INVALID_HANDLE_VALUE;
   }
 
-  // 4. Truncate only now: a file another handle denies writing is left as it was.
-  if (existed && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) &&
+  // 4. Truncate only now: a file another handle denies writing is left as it was. A device
+  // or pipe has nothing to cut.
+  if (existed && S_ISREG(info.st_mode) &&
+      (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) &&
       ::ftruncate(descriptor, 0) != 0) {
     posix::SetLastErrorFromErrno(errno);
     return INVALID_HANDLE_VALUE;
@@ -552,7 +570,7 @@ DWORD GetFileAttributesW(LPCWSTR path) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
   }
-  if (::lstat(native.c_str(), &info) != 0) {
+  if (posix::FileStatusCall(native.c_str(), &info) != 0) {
     posix::SetErrorFor(errno, native);
     return INVALID_FILE_ATTRIBUTES;
   }
@@ -614,6 +632,98 @@ DWORD GetFullPathNameW(LPCWSTR path, DWORD bufferLength, LPWSTR buffer, LPWSTR* 
     *filePart = directoryForm ? nullptr : buffer + full.rfind(u'/') + 1;
   }
   return static_cast<DWORD>(full.size());
+}
+
+DWORD GetFileType(HANDLE file) {
+  KernelObject* object = posix::LookUpKernelObject(file, KernelObjectKind::File);
+  if (object == nullptr) return FILE_TYPE_UNKNOWN;
+  struct stat info {};
+  if (::fstat(object->Descriptor, &info) != 0) {
+    posix::SetLastErrorFromErrno(errno);
+    return FILE_TYPE_UNKNOWN;
+  }
+  if (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode)) return FILE_TYPE_DISK;
+  if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) return FILE_TYPE_PIPE;
+  // Block devices too: the system writes into a device and never replaces it, which is
+  // what Windows' disk type would make it do.
+  return FILE_TYPE_CHAR;
+}
+
+DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR buffer, DWORD bufferLength, DWORD flags) {
+  KernelObject* object = posix::LookUpKernelObject(file, KernelObjectKind::File);
+  if (object == nullptr) return 0;
+  if (flags != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  // The kernel keeps the name each descriptor was reached by, links resolved. A file whose
+  // last name is gone has no final path.
+  struct stat info {};
+  if (::fstat(object->Descriptor, &info) != 0 || info.st_nlink == 0) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return 0;
+  }
+  std::string link = "/proc/self/fd/" + std::to_string(object->Descriptor);
+  std::string name(4096, '\0');
+  ssize_t length = ::readlink(link.c_str(), name.data(), name.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= name.size() || name[0] != '/') {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return 0;
+  }
+  name.resize(static_cast<std::size_t>(length));
+  std::u16string wide = posix::FromUtf8(name);
+  if (buffer == nullptr || wide.size() + 1 > bufferLength) {
+    return static_cast<DWORD>(wide.size() + 1);
+  }
+  std::memcpy(buffer, wide.c_str(), (wide.size() + 1) * sizeof(char16_t));
+  return static_cast<DWORD>(wide.size());
+}
+
+BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD /*flags*/,
+                  LPVOID exclude, LPVOID reserved) {
+  if (replaced == nullptr || replacement == nullptr || backup != nullptr || exclude != nullptr ||
+      reserved != nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::string to = posix::NativePath(replaced);
+  std::string from = posix::NativePath(replacement);
+  // 1. Both files must be there, and be files.
+  struct stat old {};
+  struct stat fresh {};
+  if (to.empty() || from.empty() || ::lstat(to.c_str(), &old) != 0 ||
+      ::lstat(from.c_str(), &fresh) != 0) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return 0;
+  }
+  if (!S_ISREG(old.st_mode) || !S_ISREG(fresh.st_mode)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+  }
+  // 2. The replacement takes the replaced file's owner and group where this process may
+  // give them (a group of its own, any owner for a privileged one), then its mode: the
+  // mode last, since a change of owner clears the set-id bits.
+  if (::lchown(from.c_str(), old.st_uid, old.st_gid) != 0) {
+    ::lchown(from.c_str(), static_cast<uid_t>(-1), old.st_gid);
+  }
+  if (::chmod(from.c_str(), old.st_mode & 07777) != 0) {
+    posix::SetErrorFor(errno, from);
+    return 0;
+  }
+  // 3. The move, in one step, unless a handle denies deleting the replaced file.
+  bool moved = posix::RemoveUnlessDenied(to, [&] {
+    if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+    SetLastError(errno == EACCES || errno == EPERM ? ERROR_ACCESS_DENIED
+                                                   : ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+    return false;
+  });
+  if (!moved) {
+    if (GetLastError() == ERROR_SHARING_VIOLATION) SetLastError(ERROR_UNABLE_TO_REMOVE_REPLACED);
+    return 0;
+  }
+  // 4. The new name reaches the disk with the directory.
+  posix::SyncPath(posix::DirectoryOf(to), O_DIRECTORY);
+  return 1;
 }
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 // file writes.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -36,5 +37,17 @@ KernelObject* LookUpKernelObject(HANDLE handle, KernelObjectKind kind);
 // or -1 with errno set. A test restores the previous value when it ends.
 using WriteCall = ssize_t (*)(int descriptor, const void* data, std::size_t count);
 extern WriteCall FileWriteCall;
+
+// Test hook: the open(2) CreateFileW makes (for a directory the process may not create
+// files in, whatever its rights: tests run as root too). Returns a descriptor, or -1 with
+// errno set. A test restores the previous value when it ends.
+using OpenCall = int (*)(const char* path, int flags, mode_t mode);
+extern OpenCall FileOpenCall;
+
+// Test hook: the lstat(2) GetFileAttributesW makes (for a directory that may be listed but
+// not searched, whatever the process's rights). Returns 0, or -1 with errno set. A test
+// restores the previous value when it ends.
+using StatusCall = int (*)(const char* path, struct stat* info);
+extern StatusCall FileStatusCall;
 
 }  // namespace platform::posix

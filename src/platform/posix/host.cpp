@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -62,6 +63,9 @@ void InitializeProcess(int argc, char** argv) {
   StoredArguments().assign(argv, argv + argc);
   UserLocale() = UserLocaleFromEnvironment();
   threadLocale = 0;
+  // A write into a pipe whose reader has gone fails (ERROR_NO_DATA), as on Windows, rather
+  // than ending the process.
+  ::signal(SIGPIPE, SIG_IGN);
 }
 
 HINSTANCE MainModule() {
@@ -229,6 +233,12 @@ void SetLastErrorFromErrno(int error) {
       break;
     case EIO:
       code = ERROR_WRITE_FAULT;
+      break;
+    case ENXIO:
+      code = ERROR_PIPE_NOT_CONNECTED;
+      break;
+    case EPIPE:
+      code = ERROR_NO_DATA;
       break;
     default:
       code = ERROR_INVALID_PARAMETER;

@@ -96,8 +96,10 @@ UINT TakeForcedResult(const std::string& code, std::optional<UINT>& forced) {
 }
 
 // Records the applied patches on the product: their codes in "Patches", the last version
-// brought in "VersionString".
-UINT RecordPatches(const std::string& code, const std::vector<PatchFacts>& patches) {
+// brought in "VersionString", and the PATCH value as this configuration received it in
+// "LastPatchSource" (so a person or test sees which names the installer was handed).
+UINT RecordPatches(const std::string& code, const std::vector<PatchFacts>& patches,
+                   const std::string& source) {
   ScopedFileDescriptor lock = LockFile(RegistryLockPath(), true);
   ProductEntry entry;
   if (!lock || ReadProduct(code, entry) != ProductRead::Found) return ERROR_INSTALL_FAILURE;
@@ -110,6 +112,7 @@ UINT RecordPatches(const std::string& code, const std::vector<PatchFacts>& patch
     if (!patch.ProductVersion.empty()) SetProperty(entry, "VersionString", patch.ProductVersion);
   }
   SetProperty(entry, "Patches", list);
+  SetProperty(entry, "LastPatchSource", source);
   return WriteProduct(entry) ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }
 
@@ -187,8 +190,10 @@ UINT MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE inst
     return ERROR_INVALID_COMMAND_LINE;
   }
   std::vector<std::string> patchPaths;
+  std::string patchSource;
   for (const posix::PropertyAssignment& property : properties) {
     if (posix::UpperAscii(property.Name) != u"PATCH") continue;
+    patchSource = posix::ToUtf8(property.Value);
     for (const std::string& path : posix::SplitList(posix::ToUtf8(property.Value))) {
       if (!path.empty()) patchPaths.push_back(path);
     }
@@ -215,7 +220,8 @@ UINT MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE inst
   if (!cached) return ERROR_INSTALL_PACKAGE_INVALID;
   // 6. Apply.
   if (!patches.empty()) {
-    if (UINT recorded = posix::RecordPatches(code, patches); recorded != ERROR_SUCCESS) {
+    if (UINT recorded = posix::RecordPatches(code, patches, patchSource);
+        recorded != ERROR_SUCCESS) {
       return recorded;
     }
   }

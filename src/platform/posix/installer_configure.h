@@ -5,7 +5,8 @@
 // whose Property is "ProductVersion" (the sample package records 5.2.0.0 there). Applying
 // the patch records its patch code (the leading "{...}" of summary property 9) in the
 // product's "Patches" property (a ";"-separated list) and makes that version the product's
-// VersionString. A patch without such a row changes no version.
+// VersionString. A patch without such a row changes no version. The PATCH value itself, as
+// received, becomes the product's "LastPatchSource".
 #pragma once
 
 #include <string>

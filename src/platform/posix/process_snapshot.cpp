@@ -161,6 +161,8 @@ BOOL NextEntry(HANDLE snapshot, PROCESSENTRY32W* entry, bool first) {
 }  // namespace
 }  // namespace posix
 
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
+
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD /*processId*/) {
   auto object = std::make_unique<posix::KernelObject>();
   object->Kind = posix::KernelObjectKind::ProcessSnapshot;

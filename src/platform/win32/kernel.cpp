@@ -86,6 +86,19 @@ DWORD GetFullPathNameW(LPCWSTR path, DWORD bufferLength, LPWSTR buffer, LPWSTR* 
   return length;
 }
 
+DWORD GetFileType(HANDLE file) { return ::GetFileType(file); }
+
+DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR buffer, DWORD bufferLength, DWORD flags) {
+  return ::GetFinalPathNameByHandleW(file, Wide(buffer), bufferLength, flags);
+}
+
+BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
+                  LPVOID exclude, LPVOID reserved) {
+  return ::ReplaceFileW(Wide(replaced), Wide(replacement), Wide(backup), flags, exclude, reserved);
+}
+
+DWORD GetCurrentProcessId() { return ::GetCurrentProcessId(); }
+
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
   return ::CreateToolhelp32Snapshot(flags, processId);
 }
