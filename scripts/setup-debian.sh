@@ -4,6 +4,13 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
+# Wine runs the 32-bit executable with its i386 packages.
+if grep -q ':i386$' "$here/packages.txt" && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  sudo=""
+  [[ $(id -u) -ne 0 ]] && sudo="sudo"
+  $sudo dpkg --add-architecture i386
+fi
+
 missing=()
 while read -r package; do
   [[ -z "$package" || "$package" == \#* ]] && continue

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the test build (AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs every test: the unit and end-to-end tests,
-# the formatting check and the checks of the Windows executable.
+# the formatting check, the checks of the Windows executable, and the end-to-end scenarios
+# played on that executable under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh
@@ -14,7 +15,8 @@ cmake --preset test
 cmake --build --preset test -j "$(nproc)"
 ctest --preset test -j "$(nproc)"
 
-if [[ -x .ci/check-windows-exe.sh ]]; then
-  echo "== Windows executable"
-  .ci/check-windows-exe.sh
-fi
+echo "== Windows executable"
+.ci/check-windows-exe.sh
+
+echo "== Windows stage: the scenarios under Wine"
+scripts/windows-stage.sh

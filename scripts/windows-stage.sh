@@ -53,7 +53,7 @@ export DISPLAY=:$display
 started=$(date +%s)
 LC_ALL=C.UTF-8 /usr/lib/wine/wine64 wineboot -i >"$stage/wineboot.log" 2>&1 ||
   die "wineboot failed (log: $stage/wineboot.log)"
-/usr/lib/wine/wineserver -p  # keep one server for the whole stage
+/usr/lib/wine/wineserver -p 2>/dev/null || true # one server for the whole stage (it may run already)
 say "prefix ready in $(($(date +%s) - started)) s"
 
 # 2. The scenarios, for each executable this machine can run.

@@ -61,7 +61,9 @@ Outcome PlayOnLinux(const Scenario& scenario) {
   Outcome outcome = ReadMachineFiles(directories);
   for (const Product& product : scenario.Products) {
     outcome.Versions[product.Code] = Line(emu({"info", product.Code, "VersionString"}).Output);
-    outcome.Patches[product.Code] = Line(emu({"info", product.Code, "Patches"}).Output);
+    // A product without an applied patch has no Patches property.
+    ProgramResult patches = emu({"info", product.Code, "Patches"});
+    outcome.Patches[product.Code] = patches.ExitCode == 0 ? Line(patches.Output) : "";
     outcome.Rows[product.Code] =
         CachedRows(Line(emu({"info", product.Code, "LocalPackage"}).Output));
   }
