@@ -94,7 +94,8 @@ class InstallRun : public testing::Test {
             {"TMP", tmpDirectory},
             {"EMU_USER_LCID", userLanguage},
             {"EMU_DIALOG_LOG", scratch.Join("dialogs.log")},
-            {"EMU_DIALOG_SCRIPT", script}};
+            {"EMU_DIALOG_SCRIPT", script},
+            {kProcessScopeVariable, scratch.Path()}};
   }
 
   std::vector<DialogRecord> Run(const std::vector<std::string>& arguments = {}) {
@@ -209,9 +210,9 @@ TEST_F(InstallRun, RestartResultsCountAsSuccess) {
   }
 }
 
-// A Language that is no number selects no language: the thread keeps the one it had, the
-// user's own for the first product, the product before's for a later one.
-TEST_F(InstallRun, ALanguageThatIsNoNumberKeepsTheLanguageTheThreadHad) {
+// A Language that is empty or no number reads as 0, and SetThreadLocale(0) selects the
+// user's default language, as on Windows: also after a product of another language.
+TEST_F(InstallRun, ALanguageThatIsNoNumberGetsTheUsersLanguage) {
   userLanguage = "1036";
   Install({kViewer, "Kyro Viewer", "5.1.9.0", "1031"});
   ASSERT_EQ(Emu({"set", kViewer, "Language", "Deutsch"}).ExitCode, 0);
@@ -220,7 +221,7 @@ TEST_F(InstallRun, ALanguageThatIsNoNumberKeepsTheLanguageTheThreadHad) {
   Install({kStudio, "Kyro Studio", "5.2.0.0", "1031"});
   ASSERT_EQ(Emu({"set", kViewer, "Language", ""}).ExitCode, 0);
   std::filesystem::remove(scratch.Join("dialogs.log"));
-  ExpectBoxes(Run(), {{Catalogue(311, 1031), Catalogue(308, 1031, u"Kyro Viewer"), 0x50010}});
+  ExpectBoxes(Run(), {{Catalogue(311, 1036), Catalogue(308, 1036, u"Kyro Viewer"), 0x50010}});
 }
 
 // The PATCH value stays one value in a temporary directory whose name holds a space, and an

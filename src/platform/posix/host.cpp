@@ -51,6 +51,9 @@ LCID& UserLocale() {
   return locale;
 }
 
+// The system default locale: the user's own on this one-user host.
+constexpr LCID kLocaleSystemDefault = 0x0800;
+
 thread_local DWORD lastError = 0;
 thread_local LCID threadLocale = 0;  // 0: not yet set on this thread, the user default
 
@@ -249,9 +252,10 @@ LCID GetThreadLocale() {
 }
 
 BOOL SetThreadLocale(LCID locale) {
-  // Windows refuses an invalid locale and keeps the thread's; the system does not look at
-  // the result, and a language outside the tables falls back at lookup time.
-  if (locale == LOCALE_USER_DEFAULT) {
+  // As on Windows (and Wine), 0 and the default-locale constants stand for the user's
+  // default: programs call SetThreadLocale(0) and then GetThreadLocale to learn it. A
+  // language outside the tables falls back at lookup time.
+  if (locale == 0 || locale == LOCALE_USER_DEFAULT || locale == posix::kLocaleSystemDefault) {
     posix::threadLocale = posix::UserLocale();
     return 1;
   }
