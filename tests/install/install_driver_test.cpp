@@ -13,6 +13,7 @@
 #include "products/product_record.h"
 #include "support/dialog_log.h"
 #include "support/msi_tables.h"
+#include "support/named_process.h"
 #include "support/program_run.h"
 #include "support/scratch_dir.h"
 
@@ -83,6 +84,8 @@ class InstallDriver : public testing::Test {
   ScopedEnv tmp{"TMP", temp.Path()};
   ScopedEnv log{"EMU_DIALOG_LOG", scratch.Join("dialogs.log")};
   ScopedEnv answers{"EMU_DIALOG_SCRIPT", "cancel"};
+  // The guard sees only programs below the scratch directory: none.
+  ScopedEnv processes{kProcessScopeVariable, scratch.Path()};
 };
 
 TEST_F(InstallDriver, TargetListedFirstEndsTheRunInThatProductsLanguage) {
