@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <sstream>
 
 #include "app/process_state.h"
 #include "messages/message_catalogue.h"
@@ -131,6 +132,39 @@ class InstallRun : public testing::Test {
     std::map<std::string, std::string> rows = CachedRows(code);
     EXPECT_EQ(rows["HarvestInstallSelection"], "Installed");
     EXPECT_EQ(rows["registry461"], "Core");
+    EXPECT_EQ(Emu({"journal", code}).Output, "") << "the installer was asked about " << code;
+  }
+
+  // The installer's journal shows one call, with the authored default level (0) and the
+  // default state (5), that found the cached database already corrected: the fix-up came
+  // first. A driver that patched first, or asked for another level, fails here.
+  void ExpectAskedOnceAfterFixUp(const std::string& code, const std::string& result) {
+    ProgramResult journal = Emu({"journal", code});
+    ASSERT_EQ(journal.ExitCode, 0) << journal.Output;
+    std::vector<std::string> lines;
+    std::istringstream in(journal.Output);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    auto has = [&lines](const std::string& line) {
+      return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.rfind("call\t", 0) == 0; }),
+              1)
+        << journal.Output;
+    EXPECT_TRUE(has("level\t0")) << journal.Output;
+    EXPECT_TRUE(has("state\t5")) << journal.Output;
+    EXPECT_TRUE(has("result\t" + result)) << journal.Output;
+    EXPECT_TRUE(has(std::string("sequence\tHarvestInstallSelection\t") + kConditionThree))
+        << journal.Output;
+    EXPECT_TRUE(has(std::string("registry\tregistry461\t") + kNewComponent)) << journal.Output;
+    EXPECT_TRUE(has(std::string("registry\tKYROMiniDump_SendAppArgs\t") + kNewComponent))
+        << journal.Output;
+    EXPECT_TRUE(has("registry\tregistryOther\tCore")) << journal.Output;
+    auto commandLine = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+      return line.rfind("commandline\t", 0) == 0;
+    });
+    ASSERT_NE(commandLine, lines.end());
+    EXPECT_EQ(commandLine->rfind("commandline\tPATCH=\"" + tmpDirectory, 0), 0u) << *commandLine;
   }
 
   ScratchDir scratch;
@@ -194,6 +228,8 @@ TEST_F(InstallRun, TwoApplicableProductsTheFirstRefusedEachInItsLanguage) {
   // Both cached databases were corrected before the installer was asked.
   ExpectFixedUp(kStudio);
   ExpectFixedUp(kServer);
+  ExpectAskedOnceAfterFixUp(kStudio, "1603");
+  ExpectAskedOnceAfterFixUp(kServer, "0");
   EXPECT_TRUE(testing_support::EntryNames(tmpDirectory).empty());
 }
 
@@ -235,6 +271,7 @@ TEST_F(InstallRun, AnApplicableProductThenAnUpToDateOneFromADirectoryWithASpace)
                        u"The service pack has been successfully installed.", 0x50040}});
   EXPECT_EQ(Info(kStudio, "VersionString"), "5.2.0.0");
   ExpectFixedUp(kStudio);
+  ExpectAskedOnceAfterFixUp(kStudio, "0");
   ExpectUntouched(kViewer);
   EXPECT_TRUE(testing_support::EntryNames(tmpDirectory).empty());
 }
@@ -302,6 +339,7 @@ TEST_F(InstallRun, QuietRunShowsNothingButTheGuard) {
   EXPECT_TRUE(Run({"/q"}).empty());
   EXPECT_EQ(Info(kStudio, "VersionString"), "5.2.0.0");
   ExpectFixedUp(kStudio);
+  ExpectAskedOnceAfterFixUp(kStudio, "0");
   EXPECT_EQ(testing_support::EntryNames(tmpDirectory), std::vector<std::string>{"MSP2"});
 }
 
