@@ -206,8 +206,9 @@ UINT Reconfigure(const std::string& code, const ProductEntry& entry, LPCWSTR com
   for (const std::string& path : patchPaths) {
     PatchFacts facts;
     std::u16string widePath = FromUtf8(path);
-    if (UINT result = ReadPatch(NativePath(widePath.c_str()), code, facts);
-        result != ERROR_SUCCESS) {
+    std::string native;
+    if (!ResolveWindowsPath(widePath.c_str(), native)) return ERROR_PATCH_PACKAGE_OPEN_FAILED;
+    if (UINT result = ReadPatch(native, code, facts); result != ERROR_SUCCESS) {
       return result;
     }
     patches.push_back(std::move(facts));
