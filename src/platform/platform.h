@@ -155,7 +155,7 @@ inline constexpr LCID LOCALE_USER_DEFAULT = 0x0400;
 LCID GetUserDefaultLCID();
 LCID GetThreadLocale();
 // Makes `locale` the calling thread's locale; later string lookups on this thread use its
-// language. LOCALE_USER_DEFAULT stands for the user default locale.
+// language. 0 and LOCALE_USER_DEFAULT stand for the user default locale.
 BOOL SetThreadLocale(LCID locale);
 
 // Resources. A name or type is either a string, "#" and decimal digits for an integer id,

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <sstream>
 
 #include "app/process_state.h"
 #include "messages/message_catalogue.h"
@@ -95,7 +96,8 @@ class InstallRun : public testing::Test {
         {"TMP", tmpDirectory},
         {"EMU_USER_LCID", userLanguage},
         {"EMU_DIALOG_LOG", scratch.Join("dialogs.log")},
-        {"EMU_DIALOG_SCRIPT", script}};
+        {"EMU_DIALOG_SCRIPT", script},
+        {kProcessScopeVariable, scratch.Path()}};
     environment.insert(environment.end(), moreEnvironment.begin(), moreEnvironment.end());
     return environment;
   }
@@ -133,6 +135,39 @@ class InstallRun : public testing::Test {
     std::map<std::string, std::string> rows = CachedRows(code);
     EXPECT_EQ(rows["HarvestInstallSelection"], "Installed");
     EXPECT_EQ(rows["registry461"], "Core");
+    EXPECT_EQ(Emu({"journal", code}).Output, "") << "the installer was asked about " << code;
+  }
+
+  // The installer's journal shows one call, with the authored default level (0) and the
+  // default state (5), that found the cached database already corrected: the fix-up came
+  // first. A driver that patched first, or asked for another level, fails here.
+  void ExpectAskedOnceAfterFixUp(const std::string& code, const std::string& result) {
+    ProgramResult journal = Emu({"journal", code});
+    ASSERT_EQ(journal.ExitCode, 0) << journal.Output;
+    std::vector<std::string> lines;
+    std::istringstream in(journal.Output);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    auto has = [&lines](const std::string& line) {
+      return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.rfind("call\t", 0) == 0; }),
+              1)
+        << journal.Output;
+    EXPECT_TRUE(has("level\t0")) << journal.Output;
+    EXPECT_TRUE(has("state\t5")) << journal.Output;
+    EXPECT_TRUE(has("result\t" + result)) << journal.Output;
+    EXPECT_TRUE(has(std::string("sequence\tHarvestInstallSelection\t") + kConditionThree))
+        << journal.Output;
+    EXPECT_TRUE(has(std::string("registry\tregistry461\t") + kNewComponent)) << journal.Output;
+    EXPECT_TRUE(has(std::string("registry\tKYROMiniDump_SendAppArgs\t") + kNewComponent))
+        << journal.Output;
+    EXPECT_TRUE(has("registry\tregistryOther\tCore")) << journal.Output;
+    auto commandLine = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+      return line.rfind("commandline\t", 0) == 0;
+    });
+    ASSERT_NE(commandLine, lines.end());
+    EXPECT_EQ(commandLine->rfind("commandline\tPATCH=\"" + tmpDirectory, 0), 0u) << *commandLine;
   }
 
   ScratchDir scratch;
@@ -197,6 +232,8 @@ TEST_F(InstallRun, TwoApplicableProductsTheFirstRefusedEachInItsLanguage) {
   // Both cached databases were corrected before the installer was asked.
   ExpectFixedUp(kStudio);
   ExpectFixedUp(kServer);
+  ExpectAskedOnceAfterFixUp(kStudio, "1603");
+  ExpectAskedOnceAfterFixUp(kServer, "0");
   EXPECT_TRUE(testing_support::EntryNames(tmpDirectory).empty());
 }
 
@@ -213,9 +250,9 @@ TEST_F(InstallRun, RestartResultsCountAsSuccess) {
   }
 }
 
-// A Language that is no number selects no language: the thread keeps the one it had, the
-// user's own for the first product, the product before's for a later one.
-TEST_F(InstallRun, ALanguageThatIsNoNumberKeepsTheLanguageTheThreadHad) {
+// A Language that is empty or no number reads as 0, and SetThreadLocale(0) selects the
+// user's default language, as on Windows: also after a product of another language.
+TEST_F(InstallRun, ALanguageThatIsNoNumberGetsTheUsersLanguage) {
   userLanguage = "1036";
   Install({kViewer, "Kyro Viewer", "5.1.9.0", "1031"});
   ASSERT_EQ(Emu({"set", kViewer, "Language", "Deutsch"}).ExitCode, 0);
@@ -224,7 +261,7 @@ TEST_F(InstallRun, ALanguageThatIsNoNumberKeepsTheLanguageTheThreadHad) {
   Install({kStudio, "Kyro Studio", "5.2.0.0", "1031"});
   ASSERT_EQ(Emu({"set", kViewer, "Language", ""}).ExitCode, 0);
   std::filesystem::remove(scratch.Join("dialogs.log"));
-  ExpectBoxes(Run(), {{Catalogue(311, 1031), Catalogue(308, 1031, u"Kyro Viewer"), 0x50010}});
+  ExpectBoxes(Run(), {{Catalogue(311, 1036), Catalogue(308, 1036, u"Kyro Viewer"), 0x50010}});
 }
 
 // The PATCH value stays one value in a temporary directory whose name holds a space, and an
@@ -238,6 +275,7 @@ TEST_F(InstallRun, AnApplicableProductThenAnUpToDateOneFromADirectoryWithASpace)
                        u"The service pack has been successfully installed.", 0x50040}});
   EXPECT_EQ(Info(kStudio, "VersionString"), "5.2.0.0");
   ExpectFixedUp(kStudio);
+  ExpectAskedOnceAfterFixUp(kStudio, "0");
   ExpectUntouched(kViewer);
   EXPECT_TRUE(testing_support::EntryNames(tmpDirectory).empty());
 }
@@ -344,6 +382,7 @@ TEST_F(InstallRun, QuietRunShowsNothingButTheGuard) {
   EXPECT_TRUE(Run({"/q"}).empty());
   EXPECT_EQ(Info(kStudio, "VersionString"), "5.2.0.0");
   ExpectFixedUp(kStudio);
+  ExpectAskedOnceAfterFixUp(kStudio, "0");
   EXPECT_EQ(testing_support::EntryNames(tmpDirectory), std::vector<std::string>{"MSP2"});
 }
 

@@ -74,6 +74,23 @@ TEST_F(PatchListMode, TwoRunsLeaveTwoBlocksAfterTheExistingContent) {
   EXPECT_TRUE(Boxes().empty());
 }
 
+// Windows names: the same list in another case or with a trailing dot is the same file, and
+// a name Windows refuses is reported, with nothing made.
+TEST_F(PatchListMode, ANameInAnotherCaseAppendsToTheSameList) {
+  for (const char* name : {"List.txt", "LIST.TXT", "list.txt. "}) {
+    ProgramResult result = Run({"/p", name});
+    EXPECT_EQ(result.ExitCode, 0) << result.Output;
+  }
+  EXPECT_EQ(testing_support::EntryNames(scratch.Path()), std::vector<std::string>{"List.txt"});
+  EXPECT_EQ(testing_support::FileContent(scratch.Join("List.txt")), block + block + block);
+  EXPECT_TRUE(Boxes().empty());
+
+  EXPECT_EQ(Run({"/p", "a|b.txt"}).ExitCode, 0);
+  EXPECT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(testing_support::EntryNames(scratch.Path()),
+            (std::vector<std::string>{"List.txt", "dialogs.log"}));
+}
+
 TEST_F(PatchListMode, WithoutANameTheListIsNamedFromThePackagesFirstTarget) {
   std::u16string targets;
   ASSERT_TRUE(ReadPatchTargets(platform::posix::FromUtf8(SPSETUP_SAMPLE_PACKAGE), targets));

@@ -38,8 +38,8 @@ const std::u16string kEnglishBoxText =
 
 // The process list as a test arranges it: before the Nth check (the Nth snapshot taken), the
 // processes scheduled for it are ended, the way a user closes the host while the box is up;
-// a check may also be made to find no list at all. Otherwise the real list is read, keeping
-// only the system entry and this test's own children, so that a "kyro.exe" that some other
+// a check may also be made to find no list at all. Otherwise the real list is read, scoped
+// (EMU_PROCESS_SCOPE) to the test's own directory, so that a "kyro.exe" that some other
 // program on the machine runs at the same time cannot change the outcome.
 struct CheckPlan {
   int Check;
@@ -58,12 +58,7 @@ bool ReadPlannedProcessList(std::vector<platform::PROCESSENTRY32W>& entries) {
     noList = noList || plan.NoList;
   }
   if (noList) return false;
-  if (!platform::posix::ReadProcFs(entries)) return false;
-  const auto self = static_cast<platform::DWORD>(getpid());
-  std::erase_if(entries, [self](const platform::PROCESSENTRY32W& entry) {
-    return entry.th32ProcessID != 0 && entry.th32ParentProcessID != self;
-  });
-  return true;
+  return platform::posix::ReadProcFs(entries);
 }
 
 // Each test has its own directory for the programs it starts and its own dialog log, sees
@@ -110,6 +105,7 @@ class HostGuard : public testing::Test {
   ScratchDir scratch_;
   const std::string log_ = scratch_.Join("dialogs.log");
   ScopedEnv logEnv_{"EMU_DIALOG_LOG", log_};
+  ScopedEnv scope_{testing_support::kProcessScopeVariable, scratch_.Path()};
 
  private:
   ProcessListReader savedReader_ = ReadProcessList;

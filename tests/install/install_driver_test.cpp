@@ -14,6 +14,7 @@
 #include "support/dialog_log.h"
 #include "support/file_refusal.h"
 #include "support/msi_tables.h"
+#include "support/named_process.h"
 #include "support/program_run.h"
 #include "support/scratch_dir.h"
 
@@ -39,21 +40,31 @@ std::vector<unsigned char> StringBlock(int index, const std::u16string& text) {
   return block;
 }
 
-// The executable's module with string 900 replaced by `applicable`.
-platform::HINSTANCE ModuleWithApplicableVersions(const std::u16string& applicable) {
-  static std::vector<unsigned char> block;
-  static std::vector<platform::posix::EmbeddedResource> table;
-  block = StringBlock(900 % 16, applicable);
+// The executable's module with string `id` replaced by `text`, or, with `dropBlock`, without
+// the string-table block that holds it (in any language).
+platform::HINSTANCE ModuleWithString(unsigned id, const std::u16string& text,
+                                     bool dropBlock = false) {
+  static std::vector<std::vector<unsigned char>> blocks;
+  static std::vector<std::vector<platform::posix::EmbeddedResource>> tables;
+  blocks.push_back(StringBlock(static_cast<int>(id % 16), text));
   platform::HINSTANCE main = platform::posix::MainModule();
-  table.assign(main->Resources, main->Resources + main->Count);
-  for (auto& resource : table) {
-    if (resource.TypeName == nullptr && resource.TypeId == 6 && resource.Name == nullptr &&
-        resource.NameId == 900 / 16 + 1) {
-      resource.Begin = block.data();
-      resource.End = block.data() + block.size();
+  std::vector<platform::posix::EmbeddedResource> table;
+  for (const auto& resource : std::vector(main->Resources, main->Resources + main->Count)) {
+    bool holdsId = resource.TypeName == nullptr && resource.TypeId == 6 &&
+                   resource.Name == nullptr && resource.NameId == id / 16 + 1;
+    if (holdsId && dropBlock) continue;
+    table.push_back(resource);
+    if (holdsId) {
+      table.back().Begin = blocks.back().data();
+      table.back().End = blocks.back().data() + blocks.back().size();
     }
   }
-  return platform::posix::MakeModule(table.data(), table.size());
+  tables.push_back(std::move(table));
+  return platform::posix::MakeModule(tables.back().data(), tables.back().size());
+}
+
+platform::HINSTANCE ModuleWithApplicableVersions(const std::u16string& applicable) {
+  return ModuleWithString(900, applicable);
 }
 
 class InstallDriver : public testing::Test {
@@ -84,6 +95,8 @@ class InstallDriver : public testing::Test {
   ScopedEnv tmp{"TMP", temp.Path()};
   ScopedEnv log{"EMU_DIALOG_LOG", scratch.Join("dialogs.log")};
   ScopedEnv answers{"EMU_DIALOG_SCRIPT", "cancel"};
+  // The guard sees only programs below the scratch directory: none.
+  ScopedEnv processes{kProcessScopeVariable, scratch.Path()};
 };
 
 TEST_F(InstallDriver, TargetListedFirstEndsTheRunInThatProductsLanguage) {
@@ -111,17 +124,30 @@ TEST_F(InstallDriver, TargetListedFirstEndsTheRunInThatProductsLanguage) {
             1);
 }
 
-TEST_F(InstallDriver, AMissingApplicableVersionListStopsBeforeAnyProduct) {
+// Without the target version (700) or the applicable versions (900), emptied or with its
+// whole block gone, the run ends with message 300 before any product is looked at.
+TEST_F(InstallDriver, AMissingVersionStringStopsBeforeAnyProduct) {
   Install(kStudio, "Kyro Studio", "1031");
-  ModuleInstance = ModuleWithApplicableVersions(u"");
+  const struct {
+    unsigned Id;
+    bool DropBlock;
+  } cases[] = {{700, false}, {700, true}, {900, false}, {900, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Id << (c.DropBlock ? " without its block" : " empty"));
+    ProductListResetForTesting();
+    std::filesystem::remove(scratch.Join("dialogs.log"));
+    ModuleInstance = ModuleWithString(c.Id, u"", c.DropBlock);
 
-  EXPECT_FALSE(RunInstall());
+    EXPECT_FALSE(RunInstall());
 
-  std::vector<DialogRecord> boxes = ReadDialogLog(scratch.Join("dialogs.log"));
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].Caption, u"Installation Error");
-  EXPECT_EQ(boxes[0].Text.find(u"A problem prevented"), 0u);
-  EXPECT_EQ(ProductListCount(), 0u);
+    std::vector<DialogRecord> boxes = ReadDialogLog(scratch.Join("dialogs.log"));
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].Caption, u"Installation Error");
+    EXPECT_EQ(boxes[0].Text.find(u"A problem prevented"), 0u);
+    EXPECT_EQ(ProductListCount(), 0u);
+    // The installer was not asked: the product is as installed, its journal empty.
+    EXPECT_EQ(RunProgram(SPSETUP_INSTALLER_EMU, {"journal", kStudio}).Output, "");
+  }
 }
 
 // A temporary directory that may be listed but not searched ends the run at once with

@@ -146,6 +146,71 @@ TEST(CreateFileW, ReportsMissingNamesAndRefusalsAsWindowsDoes) {
   }
 }
 
+// Names as NTFS takes them: any letter case finds the existing file (in every component),
+// trailing dots and spaces are dropped, and the characters Windows refuses in names are
+// refused with ERROR_INVALID_NAME, creating nothing.
+TEST(WindowsNames, AnyCaseOpensTheExistingFileAndTrailingDotsAndSpacesGo) {
+  ScratchDir scratch;
+  ::mkdir(scratch.Join("Sub Dir").c_str(), 0755);
+  scratch.WriteFile("Sub Dir/List.txt", "");
+  scratch.WriteFile("Ärger.txt", "");
+  scratch.WriteFile("Файл.txt", "");
+  const std::string names[] = {"Sub Dir/List.txt",  "sub dir/LIST.TXT",      "SUB DIR\\list.Txt",
+                               "Sub Dir/List.txt.", "Sub Dir/list.txt . ..", "ärger.TXT",
+                               "фАЙЛ.txt"};
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    HANDLE file = Open(scratch.JoinW(name), W, 0, OPEN_ALWAYS);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    DWORD written = 0;
+    EXPECT_TRUE(SetFilePointer(file, 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER);
+    EXPECT_TRUE(WriteFile(file, "x", 1, &written, nullptr));
+    CloseHandle(file);
+    EXPECT_NE(GetFileAttributesW(scratch.JoinW(name).c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(Open(scratch.JoinW(name), W, 0, CREATE_NEW), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+  }
+  // Every write went to the three files there were; no other name was made.
+  EXPECT_EQ(scratch.ReadFile("Sub Dir/List.txt"), "xxxxx");
+  EXPECT_EQ(scratch.ReadFile("Ärger.txt"), "x");
+  EXPECT_EQ(scratch.ReadFile("Файл.txt"), "x");
+  EXPECT_EQ(testing_support::EntryNames(scratch.Path()),
+            (std::vector<std::string>{"Sub Dir", "Ärger.txt", "Файл.txt"}));
+  EXPECT_EQ(testing_support::EntryNames(scratch.Join("Sub Dir")),
+            std::vector<std::string>{"List.txt"});
+  // A new name keeps the case it was given, without its trailing dots and spaces.
+  CloseHandle(Open(scratch.JoinW("SUB DIR/New.Log. "), W, 0, CREATE_NEW));
+  EXPECT_EQ(testing_support::EntryNames(scratch.Join("Sub Dir")),
+            (std::vector<std::string>{"List.txt", "New.Log"}));
+  // Moves and deletes find the names in any case too.
+  EXPECT_TRUE(MoveFileExW(scratch.JoinW("sub dir/new.log").c_str(),
+                          scratch.JoinW("SUB DIR/list.TXT").c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(testing_support::EntryNames(scratch.Join("Sub Dir")),
+            std::vector<std::string>{"List.txt"});
+  EXPECT_TRUE(DeleteFileW(scratch.JoinW("SUB DIR/LIST.TXT").c_str()));
+  EXPECT_TRUE(testing_support::EntryNames(scratch.Join("Sub Dir")).empty());
+}
+
+TEST(WindowsNames, RefusedCharactersGiveInvalidName) {
+  ScratchDir scratch;
+  scratch.WriteFile("file", "x");
+  for (const char* name :
+       {"a<b", "a>b", "a:b", "a\"b", "a|b", "a?b", "a*b", "a\x01b", "a\tb", "bad|dir/file"}) {
+    SCOPED_TRACE(name);
+    SetLastError(0);
+    EXPECT_EQ(Open(scratch.JoinW(name), W, 0, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
+    EXPECT_EQ(GetFileAttributesW(scratch.JoinW(name).c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
+    EXPECT_FALSE(DeleteFileW(scratch.JoinW(name).c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
+    EXPECT_FALSE(MoveFileExW(scratch.JoinW("file").c_str(), scratch.JoinW(name).c_str(), 0));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
+  }
+  EXPECT_EQ(testing_support::EntryNames(scratch.Path()), std::vector<std::string>{"file"});
+}
+
 TEST(CreateFileW, DispositionsAndTheirLastError) {
   ScratchDir scratch;
   std::u16string path = scratch.JoinW("f");

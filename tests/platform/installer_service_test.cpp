@@ -242,6 +242,88 @@ TEST_F(InstallerServiceTest, DamagedRegistryEntry) {
   EXPECT_NE(info.Output.find("damaged registry entry"), std::string::npos) << info.Output;
 }
 
+// Each call on a known product is journaled with what it was asked and the cached
+// database's rows as it found them, before it changed anything; a refused call too.
+TEST_F(InstallerServiceTest, TheJournalRecordsEachCallAndTheRowsItFound) {
+  testing_support::ProductFacts product;
+  product.ProductCode = kOtherProduct;
+  ASSERT_TRUE(testing_support::MakeProductDatabase(
+      Scratch.Join("other.msi"), product,
+      {testing_support::InstallExecuteSequenceTable({{"InstallFinalize", "", 6600},
+                                                     {"HarvestInstallSelection", "Installed", 1080},
+                                                     {"CostInitialize", "", 800}}),
+       testing_support::RegistryTable({{"registry461", 2, "SOFTWARE\\Kyro", "Dir", "x", "Core"},
+                                       {"aKey", 2, "SOFTWARE\\Kyro", "B", "2", "Core"}})}));
+  ASSERT_EQ(Emu({"install", Scratch.Join("other.msi")}).ExitCode, 0);
+  EXPECT_EQ(Emu({"journal", kOtherProduct}).Output, "");  // never configured
+
+  std::string patch = MakePatch("other.msp", kOtherProduct);
+  const std::string commandLine = "PATCH=\"" + patch + "\" A=\"two\nlines\"";
+  EXPECT_EQ(MsiConfigureProductExW(Wide(kOtherProduct).c_str(), 1, INSTALLSTATE_DEFAULT,
+                                   Wide(commandLine).c_str()),
+            ERROR_SUCCESS);
+  EXPECT_EQ(MsiConfigureProductExW(Wide(kOtherProduct).c_str(), -1, INSTALLSTATE_DEFAULT, nullptr),
+            ERROR_INVALID_PARAMETER);
+  testing_support::ProgramResult journal = Emu({"journal", kOtherProduct});
+  EXPECT_EQ(journal.ExitCode, 0);
+  const std::string found =
+      "sequence\tCostInitialize\t\n"
+      "sequence\tHarvestInstallSelection\tInstalled\n"
+      "sequence\tInstallFinalize\t\n"
+      "registry\taKey\tCore\n"
+      "registry\tregistry461\tCore\n";
+  EXPECT_EQ(journal.Output, "call\t1\nlevel\t1\nstate\t5\ncommandline\tPATCH=\"" + patch +
+                                "\" A=\"two\\nlines\"\n" + found + "result\t0\n" +
+                                "call\t2\nlevel\t-1\nstate\t5\ncommandline\t\n" + found +
+                                "result\t87\n");
+  // Calls on other products are not in it; an unknown code is refused.
+  EXPECT_EQ(Emu({"journal", kProduct}).Output, "");
+  EXPECT_NE(Emu({"journal", "{6F1C8A2E-5A1B-4C3D-9E8F-0000000000FF}"}).ExitCode, 0);
+  // A product installed again starts a journal of its own.
+  ASSERT_EQ(Emu({"uninstall", kOtherProduct}).ExitCode, 0);
+  ASSERT_EQ(Emu({"install", Scratch.Join("other.msi")}).ExitCode, 0);
+  EXPECT_EQ(Emu({"journal", kOtherProduct}).Output, "");
+}
+
+// Levels and states as Windows takes them: the level counts only with the default state.
+TEST_F(InstallerServiceTest, LevelsAndStatesWindowsRefuses) {
+  std::string patch = MakePatch("good.msp", kProduct);
+  const std::string unknown = "{6F1C8A2E-5A1B-4C3D-9E8F-0000000000FF}";
+  struct Case {
+    int Level;
+    INSTALLSTATE State;
+    std::string Product;
+    UINT Expected;
+  };
+  const Case cases[] = {
+      {-1, INSTALLSTATE_DEFAULT, kProduct, ERROR_INVALID_PARAMETER},
+      {65536, INSTALLSTATE_DEFAULT, kProduct, ERROR_INVALID_PARAMETER},
+      {0, 0, kProduct, ERROR_INVALID_PARAMETER},
+      {0, 6, kProduct, ERROR_INVALID_PARAMETER},
+      {0, INSTALLSTATE_UNKNOWN, kProduct, ERROR_INVALID_PARAMETER},
+      {-1, INSTALLSTATE_DEFAULT, unknown, ERROR_INVALID_PARAMETER},  // before the product
+      {0, INSTALLSTATE_DEFAULT, unknown, ERROR_UNKNOWN_PRODUCT},
+      // Taken by Windows, not modelled here; the level does not count.
+      {70000, INSTALLSTATE_ABSENT, kProduct, 120},
+      {0, INSTALLSTATE_ADVERTISED, kProduct, 120},
+      {0, 3, kProduct, 120},
+      {0, 4, kProduct, 120},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MsiConfigureProductExW(Wide(c.Product).c_str(), c.Level, c.State,
+                                     Wide(PatchCommandLine(patch)).c_str()),
+              c.Expected)
+        << c.Level << " " << c.State << " " << c.Product;
+    EXPECT_EQ(Info(kProduct, u"VersionString"), "5.1.8.0");
+  }
+  for (int level : {0, 1, 65535}) {
+    EXPECT_EQ(MsiConfigureProductExW(Wide(kProduct).c_str(), level, INSTALLSTATE_DEFAULT,
+                                     Wide(PatchCommandLine(patch)).c_str()),
+              ERROR_SUCCESS)
+        << level;
+  }
+}
+
 TEST(InstallerPropertySyntax, CommandLines) {
   using Properties = std::vector<std::pair<std::string, std::string>>;
   struct Case {

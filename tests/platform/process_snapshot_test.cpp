@@ -1,9 +1,6 @@
 #include "platform/posix/process_snapshot.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,38 +8,15 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/named_process.h"
 #include "support/scratch_dir.h"
 
-extern char** environ;
-
 using namespace platform;
+using testing_support::NamedProcess;
+using testing_support::ScopedEnv;
 using testing_support::ScratchDir;
 
 namespace {
-
-// A process named kyro.exe: a copy of sleep under that name, ended with the holder.
-class KyroProcess {
- public:
-  explicit KyroProcess(const ScratchDir& scratch) {
-    std::string path = scratch.Join("kyro.exe");
-    std::filesystem::copy_file("/bin/sleep", path);
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-    char* argv[] = {path.data(), const_cast<char*>("30"), nullptr};
-    if (::posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv, environ) != 0) pid_ = -1;
-  }
-  KyroProcess(const KyroProcess&) = delete;
-  KyroProcess& operator=(const KyroProcess&) = delete;
-  ~KyroProcess() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  pid_t Pid() const { return pid_; }
-
- private:
-  pid_t pid_ = -1;
-};
 
 std::vector<PROCESSENTRY32W> Walk(HANDLE snapshot) {
   std::vector<PROCESSENTRY32W> entries;
@@ -67,7 +41,7 @@ TEST(ProcessSnapshot, ListsARunningKyroByItsImageName) {
   ScratchDir scratch;
   ScopedKernelHandle before(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   ASSERT_TRUE(before);
-  KyroProcess kyro(scratch);
+  NamedProcess kyro(scratch.Path(), "kyro.exe");
   ASSERT_GT(kyro.Pid(), 0);
   // The image is the executable's name even before exec has renamed the command.
   ScopedKernelHandle snapshot;
@@ -92,6 +66,50 @@ TEST(ProcessSnapshot, ListsARunningKyroByItsImageName) {
   EXPECT_NE(Find(entries, static_cast<DWORD>(::getpid())), nullptr);
   // A snapshot holds the list of its moment.
   EXPECT_EQ(Find(Walk(before.Get()), static_cast<DWORD>(kyro.Pid())), nullptr);
+}
+
+// The image name is read once exec has run; until then a new process shows its parent's.
+const PROCESSENTRY32W* WaitForImage(std::vector<PROCESSENTRY32W>& entries, DWORD pid) {
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    ScopedKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return nullptr;
+    entries = Walk(snapshot.Get());
+    const PROCESSENTRY32W* found = Find(entries, pid);
+    if (found != nullptr && std::u16string(found->szExeFile) == u"kyro.exe") return found;
+    ::usleep(10000);
+  }
+  return nullptr;
+}
+
+// A scope lists the processes whose executable lies below its directory (a link to it
+// resolved), and the system entry: another kyro.exe on the machine is not seen.
+TEST(ProcessSnapshot, AScopeListsOnlyTheExecutablesBelowItsDirectory) {
+  ScratchDir inside;
+  ScratchDir outside;
+  std::filesystem::create_directory(inside.Join("sub"));
+  NamedProcess mine(inside.Join("sub"), "kyro.exe");
+  NamedProcess other(outside.Path(), "kyro.exe");
+  std::filesystem::create_directory_symlink(inside.Path(), outside.Join("link"));
+  std::vector<PROCESSENTRY32W> entries;
+  ASSERT_NE(WaitForImage(entries, static_cast<DWORD>(other.Pid())), nullptr);
+
+  for (const std::string& scope : {inside.Path(), inside.Path() + "/", outside.Join("link")}) {
+    SCOPED_TRACE(scope);
+    ScopedEnv variable("EMU_PROCESS_SCOPE", scope);
+    ASSERT_NE(WaitForImage(entries, static_cast<DWORD>(mine.Pid())), nullptr);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].th32ProcessID, 0u);
+    EXPECT_EQ(entries[1].th32ProcessID, static_cast<DWORD>(mine.Pid()));
+  }
+  // A scope that names no directory holds no process; an empty one is no scope.
+  {
+    ScopedEnv variable("EMU_PROCESS_SCOPE", inside.Join("missing"));
+    ScopedKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    EXPECT_EQ(Walk(snapshot.Get()).size(), 1u);
+  }
+  ScopedEnv variable("EMU_PROCESS_SCOPE", "");
+  ScopedKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  EXPECT_NE(Find(Walk(snapshot.Get()), static_cast<DWORD>(::getpid())), nullptr);
 }
 
 TEST(ProcessSnapshot, EntriesNeedTheirSize) {

@@ -357,6 +357,77 @@ TEST_F(LanguageOrder, FollowsThreadPrimaryUserDefaultEnglishThenAny) {
   }
 }
 
+// Chinese has two tables, told apart by script rather than by primary language: the first
+// Chinese table in module order (1028) is wrong for Singapore and neutral Simplified.
+TEST(ChineseTables, EachChineseLanguageReadsItsScriptsTable) {
+  const struct {
+    LCID Thread;
+    LCID User;
+    LANGID Language;
+  } cases[] = {
+      // Simplified: the PRC, Singapore, neutral.
+      {0x0804, 1033, 2052},
+      {0x1004, 1033, 2052},
+      {0x0004, 1033, 2052},
+      // Traditional: Taiwan, Hong Kong, Macau, neutral.
+      {0x0404, 1033, 1028},
+      {0x0C04, 1033, 1028},
+      {0x1404, 1033, 1028},
+      {0x7C04, 1033, 1028},
+      // No Thai table: the user default's script.
+      {1054, 0x1004, 2052},
+      {1054, 0x0004, 2052},
+      {1054, 0x1404, 1028},
+      {1054, 0x7C04, 1028},
+      // SetThreadLocale(0): the user default.
+      {0, 0x1004, 2052},
+      {0, 0x0C04, 1028},
+  };
+  const std::u16string simplified = [] {
+    ScopedThreadLocale exact(2052);
+    return LoadString(posix::MainModule(), 311);
+  }();
+  const std::u16string traditional = [] {
+    ScopedThreadLocale exact(1028);
+    return LoadString(posix::MainModule(), 311);
+  }();
+  ASSERT_NE(simplified, traditional);
+  for (const auto& c : cases) {
+    ScopedUserLocale user(c.User);
+    ScopedThreadLocale thread(c.Thread);
+    for (WORD block : {19, 20}) {
+      HRSRC found = FindResourceW(posix::MainModule(), MAKEINTRESOURCEW(block), RT_STRING);
+      ASSERT_NE(found, nullptr);
+      EXPECT_EQ(LanguageOf(found), c.Language)
+          << "thread " << c.Thread << ", user " << c.User << ", block " << block;
+    }
+    EXPECT_EQ(LoadString(posix::MainModule(), 311), c.Language == 2052 ? simplified : traditional)
+        << "thread " << c.Thread << ", user " << c.User;
+  }
+  // A module without the script's table still reads Chinese before English.
+  const std::vector<unsigned char> traditionalOnly = StringBlock({{12, u"zh-TW"}});
+  const std::vector<unsigned char> english = StringBlock({{12, u"en"}});
+  const EmbeddedResource table[] = {StringEntry(19, 1028, traditionalOnly),
+                                    StringEntry(19, 1033, english)};
+  ScopedThreadLocale singapore(0x1004);
+  EXPECT_EQ(LoadString(posix::MakeModule(table, 2), 300), u"zh-TW");
+}
+
+TEST(ThreadLocale, ZeroAndTheDefaultConstantsSelectTheUserDefault) {
+  ScopedUserLocale user(1031);
+  for (LCID constant : {0x0u, 0x0400u, 0x0800u}) {
+    ASSERT_TRUE(SetThreadLocale(1041));
+    EXPECT_TRUE(SetThreadLocale(constant)) << constant;
+    EXPECT_EQ(GetThreadLocale(), 1031u) << constant;
+  }
+  // A locale without a language is still refused, and the thread keeps its own.
+  ASSERT_TRUE(SetThreadLocale(1041));
+  EXPECT_FALSE(SetThreadLocale(0x10000));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(GetThreadLocale(), 1041u);
+  SetThreadLocale(0);
+}
+
 TEST_F(LanguageOrder, AStringMissingInTheChosenTableIsNotTakenFromAnother) {
   // As on Windows, the language picks the block; an empty slot there stays empty.
   ScopedThreadLocale thread(1031);

@@ -32,7 +32,8 @@ Outcome PlayOnLinux(const Scenario& scenario) {
       {"TMP", directories.Temp},
       {"EMU_USER_LCID", scenario.UserLanguage},
       {"EMU_DIALOG_LOG", directories.Fixtures + "/dialogs.log"},
-      {"EMU_DIALOG_SCRIPT", scenario.Script}};
+      {"EMU_DIALOG_SCRIPT", scenario.Script},
+      {testing_support::kProcessScopeVariable, scratch.Path()}};
   auto emu = [&](const std::vector<std::string>& arguments) {
     return RunProgram(SPSETUP_INSTALLER_EMU, arguments, environment);
   };

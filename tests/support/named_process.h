@@ -8,6 +8,11 @@
 
 namespace testing_support {
 
+// Limits the emulated process list to the executables below one directory. Every test
+// that starts or expects kyro.exe sets it to the directory of its own copies, so that a
+// kyro.exe which anything else on the machine runs changes no result.
+inline constexpr char kProcessScopeVariable[] = "EMU_PROCESS_SCOPE";
+
 class NamedProcess {
  public:
   // Copies /bin/sleep to `directory`/`imageName` (once) and starts it; it runs until

@@ -6,11 +6,13 @@
 //   installer-emu info CODE PROPERTY
 //   installer-emu set CODE PROPERTY VALUE
 //   installer-emu fail CODE RESULT
+//   installer-emu journal CODE
 //
 // Every command either does all it says or changes nothing; a failure is one line on
 // standard error and exit code 1 (2 for a command line it does not understand).
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -18,6 +20,7 @@
 
 #include "platform/posix/host.h"
 #include "platform/posix/installer_handles.h"
+#include "platform/posix/installer_journal.h"
 #include "platform/posix/installer_registry.h"
 
 // installer-emu carries no resources of its own; the host's module table stays empty.
@@ -39,7 +42,8 @@ int Fail(const std::string& message) {
 int Usage(const std::string& message) {
   std::fprintf(stderr,
                "installer-emu: %s (usage: install PACKAGE.msi [--advertise] | uninstall CODE | "
-               "list | info CODE PROPERTY | set CODE PROPERTY VALUE | fail CODE RESULT)\n",
+               "list | info CODE PROPERTY | set CODE PROPERTY VALUE | fail CODE RESULT | "
+               "journal CODE)\n",
                message.c_str());
   return kUsage;
 }
@@ -111,6 +115,7 @@ int Install(const std::string& package, bool advertise) {
     return Fail("product " + entry.Code + " is already registered; uninstall it first");
   }
   std::string problem;
+  unlink(emu::JournalPath(entry.Code).c_str());  // left by a product of the code before
   std::string cached = emu::CachePackage(package, entry.Code, &problem);
   if (cached.empty()) return Fail(problem);
   emu::SetProperty(entry, "VersionString", version);
@@ -134,6 +139,8 @@ int Uninstall(const std::string& code) {
   emu::ProductRead read = emu::ReadProduct(code, entry, &problem);
   if (read == emu::ProductRead::Missing) return Fail("unknown product " + code);
   if (!emu::RemoveProduct(code)) return Fail("cannot remove the entry of " + code);
+  // The journal goes with the entry: a product installed again starts a journal of its own.
+  unlink(emu::JournalPath(code).c_str());
   // The cached package goes with its entry (a damaged entry leaves it: its path is unknown).
   if (read == emu::ProductRead::Found) {
     if (const std::string* cached = emu::FindProperty(entry, "LocalPackage")) {
@@ -227,6 +234,22 @@ int ForceResult(const std::string& code, const std::string& result) {
   });
 }
 
+// The product's journal as it is on disk (installer_journal.h): nothing for a product never
+// configured.
+int Journal(const std::string& code) {
+  emu::ProductEntry entry;
+  if (int failed = LoadProduct(code, entry)) return failed;
+  FILE* file = std::fopen(emu::JournalPath(entry.Code).c_str(), "rb");
+  if (file == nullptr) return errno == ENOENT ? 0 : Fail("cannot read the journal of " + code);
+  char buffer[4096];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+    std::fwrite(buffer, 1, got, stdout);
+  bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  return failed ? Fail("cannot read the journal of " + code) : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -242,5 +265,6 @@ int main(int argc, char** argv) {
   if (command == "info" && count == 3) return Info(arguments[1], arguments[2]);
   if (command == "set" && count == 4) return Set(arguments[1], arguments[2], arguments[3]);
   if (command == "fail" && count == 3) return ForceResult(arguments[1], arguments[2]);
+  if (command == "journal" && count == 2) return Journal(arguments[1]);
   return Usage("bad arguments for " + command);
 }

@@ -1,5 +1,6 @@
 // Files of the emulated host: the real file system behind the Windows file operations,
-// with Windows' share modes held between processes and Windows' error codes.
+// with Windows' names (ResolveWindowsPath: any letter case, trailing dots and spaces
+// dropped, refused characters), share modes held between processes and error codes.
 
 #include "platform/posix/files.h"
 
@@ -251,7 +252,8 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* /*security
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  std::string native = posix::NativePath(path);
+  std::string native;
+  if (!posix::ResolveWindowsPath(path, native)) return INVALID_HANDLE_VALUE;
   if (native.empty()) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
@@ -474,7 +476,8 @@ BOOL CloseHandle(HANDLE handle) {
 }
 
 BOOL DeleteFileW(LPCWSTR path) {
-  std::string native = posix::NativePath(path);
+  std::string native;
+  if (!posix::ResolveWindowsPath(path, native)) return 0;
   struct stat info {};
   if (native.empty() || ::lstat(native.c_str(), &info) != 0) {
     if (native.empty()) {
@@ -501,8 +504,11 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR destination, DWORD flags) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  std::string from = posix::NativePath(existing);
-  std::string to = posix::NativePath(destination);
+  std::string from;
+  std::string to;
+  if (!posix::ResolveWindowsPath(existing, from) || !posix::ResolveWindowsPath(destination, to)) {
+    return 0;
+  }
   struct stat info {};
   if (from.empty() || to.empty() || ::lstat(from.c_str(), &info) != 0) {
     if (from.empty() || to.empty()) {
@@ -564,7 +570,8 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR destination, DWORD flags) {
 }
 
 DWORD GetFileAttributesW(LPCWSTR path) {
-  std::string native = posix::NativePath(path);
+  std::string native;
+  if (!posix::ResolveWindowsPath(path, native)) return INVALID_FILE_ATTRIBUTES;
   struct stat info {};
   if (native.empty()) {
     SetLastError(ERROR_FILE_NOT_FOUND);

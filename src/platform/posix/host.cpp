@@ -1,6 +1,8 @@
 #include "platform/posix/host.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -51,6 +53,9 @@ LCID& UserLocale() {
   static LCID locale = UserLocaleFromEnvironment();
   return locale;
 }
+
+// The system default locale: the user's own on this one-user host.
+constexpr LCID kLocaleSystemDefault = 0x0800;
 
 thread_local DWORD lastError = 0;
 thread_local LCID threadLocale = 0;  // 0: not yet set on this thread, the user default
@@ -168,6 +173,108 @@ std::string NativePath(LPCWSTR path) {
   return out;
 }
 
+namespace {
+
+// The upper case of a code point as NTFS compares names: simple case mapping for Latin
+// (Basic, Latin-1, Extended-A), Greek and Cyrillic, the scripts of the fourteen languages'
+// file names that have case; other characters compare as they are.
+char32_t NameUpperCase(char32_t c) {
+  if (c >= U'a' && c <= U'z') return c - 0x20;
+  if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
+  if (c == 0xFF) return 0x178;
+  if (c >= 0x100 && c <= 0x17F) {
+    const bool pairsEvenOdd = c < 0x138 || (c >= 0x14A && c < 0x178);
+    const bool pairsOddEven = (c >= 0x139 && c < 0x149) || (c >= 0x179 && c < 0x17F);
+    if (c == 0x131) return U'I';
+    if (pairsEvenOdd && (c & 1) == 1) return c - 1;
+    if (pairsOddEven && (c & 1) == 0) return c - 1;
+    return c;
+  }
+  if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return c - 0x20;
+  if (c == 0x3C2) return 0x3A3;  // final sigma
+  if (c >= 0x3AC && c <= 0x3AF) return c == 0x3AC ? 0x386 : c - 0x25;
+  if (c >= 0x430 && c <= 0x44F) return c - 0x20;
+  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+  return c;
+}
+
+std::u32string NameKey(std::string_view name) {
+  std::u16string wide = FromUtf8(name);
+  std::u32string key;
+  for (std::size_t i = 0; i < wide.size();) key += NameUpperCase(NextCodePoint(wide, i));
+  return key;
+}
+
+bool RefusedInName(char c) {
+  return (c >= 0x01 && c <= 0x1F) || std::strchr("<>:\"|?*", c) != nullptr;
+}
+
+// The name in `directory` equal to `name` but for case; the exact name when it exists, the
+// first such name in sorted order otherwise, `name` itself when there is none.
+std::string ExistingName(const std::string& directory, const std::string& name) {
+  struct stat info {};
+  const std::string joined = (directory == "/" ? "" : directory) + "/" + name;
+  if (::lstat(joined.c_str(), &info) == 0) return name;
+  std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(directory.c_str()), &::closedir);
+  if (listing == nullptr) return name;
+  const std::u32string key = NameKey(name);
+  std::string found;
+  while (const dirent* item = ::readdir(listing.get())) {
+    std::string candidate = item->d_name;
+    if (NameKey(candidate) == key && (found.empty() || candidate < found)) found = candidate;
+  }
+  return found.empty() ? name : found;
+}
+
+}  // namespace
+
+bool ResolveWindowsPath(LPCWSTR path, std::string& native) {
+  // 1. UTF-8 with '/' separators; every component checked for refused characters.
+  const std::string given = NativePath(path);
+  for (char c : given) {
+    if (RefusedInName(c)) {
+      SetLastError(ERROR_INVALID_NAME);
+      return false;
+    }
+  }
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= given.size()) {
+    std::size_t end = given.find('/', start);
+    if (end == std::string::npos) end = given.size();
+    parts.push_back(given.substr(start, end - start));
+    start = end + 1;
+  }
+  // 2. The last component without trailing dots and spaces ("." and ".." stay what they
+  //    are; a name of dots and spaces only names its directory).
+  std::string& last = parts.back();
+  if (!last.empty() && last != "." && last != "..") {
+    std::size_t kept = last.find_last_not_of(". ");
+    last.resize(kept == std::string::npos ? 0 : kept + 1);
+  }
+  // 3. Each component that exists under another case takes the existing name. Once one
+  //    does not exist, nothing below it does.
+  std::string resolved = given.empty() || given[0] != '/' ? "" : "/";
+  std::string directory = resolved.empty() ? "." : "/";
+  bool exists = true;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    std::string part = parts[i];
+    if (part.empty()) continue;
+    if (exists && part != "." && part != "..") part = ExistingName(directory, part);
+    if (!resolved.empty() && resolved.back() != '/') resolved += '/';
+    resolved += part;
+    struct stat info {};
+    exists = exists && ::stat(resolved.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    directory = resolved;
+  }
+  // A trailing separator stays, so that a directory name keeps its form.
+  if (!given.empty() && given.back() == '/' && !resolved.empty() && resolved.back() != '/') {
+    resolved += '/';
+  }
+  native = resolved;
+  return true;
+}
+
 std::string DirectoryOf(const std::string& path) {
   if (path.empty()) return ".";
   std::size_t end = path.find_last_not_of('/');
@@ -259,9 +366,10 @@ LCID GetThreadLocale() {
 }
 
 BOOL SetThreadLocale(LCID locale) {
-  // Windows refuses an invalid locale and keeps the thread's; the system does not look at
-  // the result, and a language outside the tables falls back at lookup time.
-  if (locale == LOCALE_USER_DEFAULT) {
+  // As on Windows (and Wine), 0 and the default-locale constants stand for the user's
+  // default: programs call SetThreadLocale(0) and then GetThreadLocale to learn it. A
+  // language outside the tables falls back at lookup time.
+  if (locale == 0 || locale == LOCALE_USER_DEFAULT || locale == posix::kLocaleSystemDefault) {
     posix::threadLocale = posix::UserLocale();
     return 1;
   }

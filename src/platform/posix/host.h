@@ -50,6 +50,14 @@ void AppendCodePoint(std::u16string& out, char32_t c);
 // A Windows-shaped path as the file system takes it: UTF-8, backslashes made '/'.
 std::string NativePath(LPCWSTR path);
 
+// A Windows path resolved as NTFS resolves names, for the file system: NativePath, then
+// trailing dots and spaces dropped from the last component (as Windows drops them), and
+// each component that exists under another letter case replaced by the existing name, so
+// that a name differing only in case opens the existing file. False, with
+// ERROR_INVALID_NAME (123) set, for a name holding a character Windows refuses in names
+// (< > : " | ? * and control characters).
+bool ResolveWindowsPath(LPCWSTR path, std::string& native);
+
 // The directory that holds the last component of a '/' path (trailing separators
 // ignored): "." for a bare name, "/" for a name in the root.
 std::string DirectoryOf(const std::string& path);

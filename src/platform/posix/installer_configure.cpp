@@ -6,11 +6,18 @@
 
 #include "platform/posix/host.h"
 #include "platform/posix/installer_handles.h"
+#include "platform/posix/installer_journal.h"
 #include "platform/posix/installer_registry.h"
 
 namespace platform {
 namespace posix {
 namespace {
+
+constexpr int kInstallLevelDefault = 0;
+constexpr int kInstallLevelMaximum = 0xFFFF;
+constexpr INSTALLSTATE kInstallStateLocal = 3;
+constexpr INSTALLSTATE kInstallStateSource = 4;
+constexpr UINT kErrorCallNotImplemented = 120;
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 
@@ -156,76 +163,106 @@ bool ParsePropertyCommandLine(std::u16string_view commandLine,
   }
 }
 
-}  // namespace posix
+UINT CheckRequest(int installLevel, INSTALLSTATE installState) {
+  switch (installState) {
+    case INSTALLSTATE_DEFAULT:
+      // The level counts only for the default state: 0 (the authored default), or from 1
+      // (required features only) to 65535 (every feature).
+      return installLevel >= kInstallLevelDefault && installLevel <= kInstallLevelMaximum
+                 ? ERROR_SUCCESS
+                 : ERROR_INVALID_PARAMETER;
+    case INSTALLSTATE_ADVERTISED:
+    case INSTALLSTATE_ABSENT:
+    case kInstallStateLocal:
+    case kInstallStateSource:
+      // States Windows takes, which the emulated service does not model: it reconfigures
+      // a product in place only (Wine answers the same for advertised and source).
+      return kErrorCallNotImplemented;
+    default:
+      return ERROR_INVALID_PARAMETER;
+  }
+}
 
-UINT MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE installState,
-                            LPCWSTR commandLine) {
-  (void)installLevel;  // features are not modelled: every level installs the same
-  if (product == nullptr) return ERROR_INVALID_PARAMETER;
-  const std::string code = posix::CanonicalProductCode(posix::ToUtf8(product));
-  // The emulated service reconfigures products in place only; it does not remove them.
-  if (!posix::IsProductCode(code) || installState != INSTALLSTATE_DEFAULT) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  // 1. The product must be registered.
-  posix::ProductEntry entry;
-  switch (posix::ReadProduct(code, entry)) {
-    case posix::ProductRead::Missing:
-      return ERROR_UNKNOWN_PRODUCT;
-    case posix::ProductRead::Damaged:
-      return ERROR_BAD_CONFIGURATION;
-    case posix::ProductRead::Found:
-      break;
-  }
-  // 2. One configuration at a time, across processes, for the whole configuration.
-  posix::ScopedFileDescriptor running = posix::LockFile(posix::ConfigureLockPath(), false);
+UINT Reconfigure(const std::string& code, const ProductEntry& entry, LPCWSTR commandLine) {
+  // 1. One configuration at a time, across processes, for the whole configuration.
+  ScopedFileDescriptor running = LockFile(ConfigureLockPath(), false);
   if (!running) return ERROR_INSTALL_ALREADY_RUNNING;
-  // 3. A forced result is used up now; a failure leaves the product as it is.
+  // 2. A forced result is used up now; a failure leaves the product as it is.
   std::optional<UINT> forced;
-  if (UINT taken = posix::TakeForcedResult(code, forced); taken != ERROR_SUCCESS) return taken;
-  if (forced && !posix::IsSuccessResult(*forced)) return *forced;
-  // 4. The command line and the patches it names.
-  std::vector<posix::PropertyAssignment> properties;
-  if (!posix::ParsePropertyCommandLine(commandLine != nullptr ? commandLine : u"", properties)) {
+  if (UINT taken = TakeForcedResult(code, forced); taken != ERROR_SUCCESS) return taken;
+  if (forced && !IsSuccessResult(*forced)) return *forced;
+  // 3. The command line and the patches it names.
+  std::vector<PropertyAssignment> properties;
+  if (!ParsePropertyCommandLine(commandLine != nullptr ? commandLine : u"", properties)) {
     return ERROR_INVALID_COMMAND_LINE;
   }
   std::vector<std::string> patchPaths;
   std::string patchSource;
-  for (const posix::PropertyAssignment& property : properties) {
-    if (posix::UpperAscii(property.Name) != u"PATCH") continue;
-    patchSource = posix::ToUtf8(property.Value);
-    for (const std::string& path : posix::SplitList(posix::ToUtf8(property.Value))) {
+  for (const PropertyAssignment& property : properties) {
+    if (UpperAscii(property.Name) != u"PATCH") continue;
+    patchSource = ToUtf8(property.Value);
+    for (const std::string& path : SplitList(ToUtf8(property.Value))) {
       if (!path.empty()) patchPaths.push_back(path);
     }
   }
-  std::lock_guard<std::recursive_mutex> guard(posix::InstallerLock());
-  posix::QuietLibmsi();
-  std::vector<posix::PatchFacts> patches;
+  std::lock_guard<std::recursive_mutex> guard(InstallerLock());
+  QuietLibmsi();
+  std::vector<PatchFacts> patches;
   for (const std::string& path : patchPaths) {
-    posix::PatchFacts facts;
-    std::u16string widePath = posix::FromUtf8(path);
-    if (UINT result = posix::ReadPatch(posix::NativePath(widePath.c_str()), code, facts);
-        result != ERROR_SUCCESS) {
+    PatchFacts facts;
+    std::u16string widePath = FromUtf8(path);
+    std::string native;
+    if (!ResolveWindowsPath(widePath.c_str(), native)) return ERROR_PATCH_PACKAGE_OPEN_FAILED;
+    if (UINT result = ReadPatch(native, code, facts); result != ERROR_SUCCESS) {
       return result;
     }
     patches.push_back(std::move(facts));
   }
-  // 5. The product's cached installation database must open.
-  const std::string* localPackage = posix::FindProperty(entry, "LocalPackage");
-  posix::GErrorHolder error;
-  posix::GObjectPtr<LibmsiDatabase> cached(
+  // 4. The product's cached installation database must open.
+  const std::string* localPackage = FindProperty(entry, "LocalPackage");
+  GErrorHolder error;
+  GObjectPtr<LibmsiDatabase> cached(
       localPackage == nullptr ? nullptr
                               : libmsi_database_new(localPackage->c_str(), LIBMSI_DB_FLAGS_READONLY,
                                                     nullptr, &error.Error));
   if (!cached) return ERROR_INSTALL_PACKAGE_INVALID;
-  // 6. Apply.
+  // 5. Apply.
   if (!patches.empty()) {
-    if (UINT recorded = posix::RecordPatches(code, patches, patchSource);
-        recorded != ERROR_SUCCESS) {
+    if (UINT recorded = RecordPatches(code, patches, patchSource); recorded != ERROR_SUCCESS) {
       return recorded;
     }
   }
   return forced ? *forced : ERROR_SUCCESS;
+}
+
+}  // namespace posix
+
+UINT MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE installState,
+                            LPCWSTR commandLine) {
+  if (product == nullptr) return ERROR_INVALID_PARAMETER;
+  const std::string code = posix::CanonicalProductCode(posix::ToUtf8(product));
+  if (!posix::IsProductCode(code)) return ERROR_INVALID_PARAMETER;
+  // 1. The arguments as Windows takes them; a refusal is still journaled for a known product.
+  const UINT refused = posix::CheckRequest(installLevel, installState);
+  posix::ProductEntry entry;
+  const posix::ProductRead read = posix::ReadProduct(code, entry);
+  if (read != posix::ProductRead::Found) {
+    if (refused != ERROR_SUCCESS) return refused;
+    return read == posix::ProductRead::Missing ? ERROR_UNKNOWN_PRODUCT : ERROR_BAD_CONFIGURATION;
+  }
+  // 2. What the call was asked, and the cached database as it finds it.
+  posix::ConfigureCall call;
+  call.Level = installLevel;
+  call.State = installState;
+  call.CommandLine = posix::ToUtf8(commandLine != nullptr ? commandLine : u"");
+  if (const std::string* localPackage = posix::FindProperty(entry, "LocalPackage")) {
+    posix::ReadJournalRows(*localPackage, call);
+  }
+  // 3. The reconfiguration, and its record. The journal is a record for tests and people,
+  //    not part of the service: a journal that cannot be written changes no result.
+  call.Result = refused != ERROR_SUCCESS ? refused : posix::Reconfigure(code, entry, commandLine);
+  posix::AppendToJournal(code, call);
+  return call.Result;
 }
 
 }  // namespace platform

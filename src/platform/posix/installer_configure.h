@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace platform::posix {
 
 struct PropertyAssignment {
@@ -27,5 +29,17 @@ struct PropertyAssignment {
 // without "=", an empty name, an unterminated quote.
 bool ParsePropertyCommandLine(std::u16string_view commandLine,
                               std::vector<PropertyAssignment>& properties);
+
+// Whether Windows takes the level and state of a configuration: 0, or 87
+// (ERROR_INVALID_PARAMETER) for a state that is none of 1 to 5 or, with the default state,
+// a level outside 0 to 65535; 120 for the states 1 to 4, which the emulated service does
+// not model.
+UINT CheckRequest(int installLevel, INSTALLSTATE installState);
+
+struct ProductEntry;
+// Reconfigures the registered product `code` (its `entry`) with the patches the command
+// line names: 0 or a forced success result, else the installer's error code (1618, 1639,
+// 1635, 1642, 1636, 1620, a forced failure) with the product left as it was.
+UINT Reconfigure(const std::string& code, const ProductEntry& entry, LPCWSTR commandLine);
 
 }  // namespace platform::posix

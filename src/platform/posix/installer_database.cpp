@@ -342,7 +342,7 @@ UINT MsiOpenDatabaseW(LPCWSTR path, LPCWSTR persist, MSIHANDLE* database) {
   std::lock_guard<std::recursive_mutex> guard(posix::InstallerLock());
   posix::QuietLibmsi();
   auto object = std::make_shared<posix::DatabaseObject>();
-  object->Path = posix::NativePath(path);
+  if (!posix::ResolveWindowsPath(path, object->Path)) return ERROR_OPEN_FAILED;
   object->ReadOnly = mode == reinterpret_cast<ULONG_PTR>(MSIDBOPEN_READONLY);
   struct stat status;
   if (stat(object->Path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {

@@ -5,6 +5,7 @@
 // Layout under the root:
 //   products/{CODE}.product   one product: its state, a forced result, its properties
 //   cache/{CODE}.msi          its cached installation database (its LocalPackage)
+//   journal/{CODE}.journal    what each configuration of it was asked (installer_journal.h)
 //   registry.lock             taken exclusively by every writer of the registry
 //   configure.lock            held by the one configuration that may run at a time
 // Every file is written to a new name and renamed into place, so a reader (of any process,

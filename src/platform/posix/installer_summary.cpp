@@ -31,7 +31,9 @@ UINT MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR path, UINT updateCoun
     object->Database.reset(LIBMSI_DATABASE(g_object_ref(opened->Database.get())));
   } else {
     if (path == nullptr || *path == u'\0') return ERROR_INVALID_PARAMETER;
-    object->Database = posix::OpenInstallerFileReadOnly(posix::NativePath(path));
+    std::string native;
+    if (!posix::ResolveWindowsPath(path, native)) return ERROR_OPEN_FAILED;
+    object->Database = posix::OpenInstallerFileReadOnly(native);
     if (!object->Database) return ERROR_OPEN_FAILED;
   }
   posix::GErrorHolder error;

@@ -8,9 +8,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -21,10 +23,9 @@ namespace platform {
 namespace posix {
 namespace {
 
-// The file name of the process's executable, without the " (deleted)" mark the kernel
-// adds for a removed file; empty when it cannot be read (another user's process, a kernel
-// thread).
-std::string ExecutableName(const std::string& directory) {
+// The path of the process's executable, without the " (deleted)" mark the kernel adds for
+// a removed file; empty when it cannot be read (another user's process, a kernel thread).
+std::string ExecutablePath(const std::string& directory) {
   std::vector<char> target(4096);
   ssize_t length = ::readlink((directory + "/exe").c_str(), target.data(), target.size());
   if (length <= 0) return std::string();
@@ -34,8 +35,26 @@ std::string ExecutableName(const std::string& directory) {
       path.compare(path.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0) {
     path.resize(path.size() - kDeleted.size());
   }
+  return path;
+}
+
+std::string FileNameOf(const std::string& path) {
   std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The directory EMU_PROCESS_SCOPE names, resolved, with a trailing '/': a snapshot then
+// lists only the processes whose executable lies below it, so that a test sees its own
+// programs and nothing else the machine runs. nullopt when the variable is unset or empty
+// (every process counts); a scope that names no directory holds no process.
+std::optional<std::string> ProcessScope() {
+  const char* value = std::getenv("EMU_PROCESS_SCOPE");
+  if (value == nullptr || *value == '\0') return std::nullopt;
+  std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(value, nullptr), &std::free);
+  if (resolved == nullptr) return std::string();
+  std::string scope = resolved.get();
+  if (scope.back() != '/') scope += '/';
+  return scope;
 }
 
 std::string CommandName(const std::string& directory) {
@@ -84,6 +103,7 @@ bool ReadProcFs(std::vector<PROCESSENTRY32W>& entries) {
     SetLastErrorFromErrno(errno);
     return false;
   }
+  const std::optional<std::string> scope = ProcessScope();
   PROCESSENTRY32W system{};
   system.dwSize = sizeof(PROCESSENTRY32W);
   SetImageName(system, u"[System Process]");
@@ -94,7 +114,9 @@ bool ReadProcFs(std::vector<PROCESSENTRY32W>& entries) {
     unsigned long pid = std::strtoul(item->d_name, &end, 10);
     if (*item->d_name == '\0' || *end != '\0' || pid == 0 || pid > 0xFFFFFFFF) continue;
     std::string directory = std::string("/proc/") + item->d_name;
-    std::string name = ExecutableName(directory);
+    std::string executable = ExecutablePath(directory);
+    if (scope && (scope->empty() || executable.compare(0, scope->size(), *scope) != 0)) continue;
+    std::string name = FileNameOf(executable);
     if (name.empty()) name = CommandName(directory);
     if (name.empty()) continue;  // ended while being read
     PROCESSENTRY32W entry{};

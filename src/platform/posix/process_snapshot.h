@@ -16,7 +16,9 @@ using ProcessListReader = bool (*)(std::vector<PROCESSENTRY32W>& entries);
 extern ProcessListReader ReadProcessList;
 
 // The default reader: one entry per process of /proc, its image name the file name of the
-// process's executable, or its command name where the executable cannot be read.
+// process's executable, or its command name where the executable cannot be read. When
+// EMU_PROCESS_SCOPE names a directory, only the processes whose executable lies below it
+// are listed (besides the system entry).
 bool ReadProcFs(std::vector<PROCESSENTRY32W>& entries);
 
 // The emulated user closes an application: every listed process whose image name is

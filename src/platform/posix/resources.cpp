@@ -1,7 +1,9 @@
 // Resources of the emulated host: lookups by type, name and language in a module's
 // embedded table, in the way FindResourceW and LoadStringW search a Windows module.
 #include <cstring>
+#include <vector>
 
+#include "platform/language_order.h"
 #include "platform/posix/host.h"
 
 namespace platform {
@@ -62,15 +64,22 @@ struct Candidates {
            KeyMatches(Name, entry.Name, entry.NameId);
   }
 
-  // The entry of exactly `language`, or when `primaryOnly`, of its primary language.
-  const EmbeddedResource* WithLanguage(LANGID language, bool primaryOnly) const {
+  // The entry of exactly `language`.
+  const EmbeddedResource* WithLanguage(LANGID language) const {
     for (std::size_t i = 0; i < Module->Count; ++i) {
       const EmbeddedResource& entry = Module->Resources[i];
-      bool languageMatches =
-          primaryOnly ? (entry.Language & 0x3FF) == (language & 0x3FF) : entry.Language == language;
-      if (languageMatches && Matches(entry)) return &entry;
+      if (entry.Language == language && Matches(entry)) return &entry;
     }
     return nullptr;
+  }
+
+  // The languages of the entries, in module order.
+  std::vector<LANGID> Languages() const {
+    std::vector<LANGID> languages;
+    for (std::size_t i = 0; i < Module->Count; ++i) {
+      if (Matches(Module->Resources[i])) languages.push_back(Module->Resources[i].Language);
+    }
+    return languages;
   }
 };
 
@@ -97,28 +106,14 @@ Candidates Collect(HMODULE module, LPCWSTR name, LPCWSTR type) {
   return candidates;
 }
 
-constexpr LANGID kEnglishUnitedStates = 1033;
-
-// The language order of every lookup: the thread's language, then any entry of its
-// primary language, then the user default (exact, then primary), then English (United
-// States), then whatever language has the resource, so a resource filed under one
-// language only is found whatever the thread's language.
+// The entry in the first language of the order both backends share (language_order.h).
 const EmbeddedResource* FindInLanguageOrder(HMODULE module, LPCWSTR name, LPCWSTR type) {
   Candidates candidates = Collect(module, name, type);
   if (candidates.First == nullptr) return nullptr;
-  const LANGID thread = static_cast<LANGID>(GetThreadLocale() & 0xFFFF);
-  const LANGID user = static_cast<LANGID>(GetUserDefaultLCID() & 0xFFFF);
-  const struct {
-    LANGID Language;
-    bool PrimaryOnly;
-  } order[] = {
-      {thread, false}, {thread, true}, {user, false}, {user, true}, {kEnglishUnitedStates, false}};
-  for (const auto& step : order) {
-    if (const EmbeddedResource* entry = candidates.WithLanguage(step.Language, step.PrimaryOnly)) {
-      return entry;
-    }
-  }
-  return candidates.First;
+  const std::vector<LANGID> ordered = LanguagesInPreferenceOrder(
+      candidates.Languages(), static_cast<LANGID>(GetThreadLocale() & 0xFFFF),
+      static_cast<LANGID>(GetUserDefaultLCID() & 0xFFFF));
+  return candidates.WithLanguage(ordered.front());
 }
 
 HRSRC ToHandle(const EmbeddedResource* entry) {
@@ -138,7 +133,7 @@ HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) {
 HRSRC FindResourceExW(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language) {
   Candidates candidates = Collect(module, name, type);
   if (candidates.First == nullptr) return nullptr;
-  const EmbeddedResource* entry = candidates.WithLanguage(language, false);
+  const EmbeddedResource* entry = candidates.WithLanguage(language);
   if (entry == nullptr) SetLastError(ERROR_RESOURCE_LANG_NOT_FOUND);
   return ToHandle(entry);
 }

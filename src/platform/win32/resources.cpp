@@ -5,6 +5,8 @@
 
 #include "platform/win32/win32.h"
 
+#include "platform/language_order.h"
+
 namespace platform {
 namespace win32 {
 namespace {
@@ -38,27 +40,9 @@ std::vector<::LANGID> LanguagesInLookupOrder(::HMODULE module, const wchar_t* ty
     return {};
   }
 
-  // 2. Ordered by preference; each language once.
-  std::vector<::LANGID> ordered;
-  ordered.reserve(available.size());
-  auto take = [&](auto matches) {
-    for (::LANGID language : available) {
-      if (!matches(language)) continue;
-      bool taken = false;
-      for (::LANGID already : ordered) taken = taken || already == language;
-      if (!taken) ordered.push_back(language);
-      return;
-    }
-  };
-  const ::LANGID thread = LANGIDFROMLCID(::GetThreadLocale());
-  const ::LANGID user = LANGIDFROMLCID(::GetUserDefaultLCID());
-  take([&](::LANGID language) { return language == thread; });
-  take([&](::LANGID language) { return PRIMARYLANGID(language) == PRIMARYLANGID(thread); });
-  take([&](::LANGID language) { return language == user; });
-  take([&](::LANGID language) { return PRIMARYLANGID(language) == PRIMARYLANGID(user); });
-  take([](::LANGID language) { return language == 0x0409; });
-  for (::LANGID language : available) take([&](::LANGID other) { return other == language; });
-  return ordered;
+  // 2. Ordered as both backends order them.
+  return LanguagesInPreferenceOrder(available, LANGIDFROMLCID(::GetThreadLocale()),
+                                    LANGIDFROMLCID(::GetUserDefaultLCID()));
 }
 
 }  // namespace win32

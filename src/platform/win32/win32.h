@@ -26,11 +26,10 @@ inline ::HMODULE NativeModule(HMODULE module) { return reinterpret_cast<::HMODUL
 inline ::HRSRC NativeResource(HRSRC resource) { return reinterpret_cast<::HRSRC>(resource); }
 
 // The languages in which `module` holds the resource (type, name), in the order every
-// lookup by type and name tries them: the thread locale's language, another of its
-// primary language, the user default language, another of its primary language, English
-// (United States), then the others in the module's order. A name "#" and decimal digits stands for
-// its integer id. Empty, with the last error 1813 (no such type) or 1814 (no such name), when there
-// is none.
+// lookup by type and name tries them (LanguagesInPreferenceOrder of language_order.h, the
+// order the posix host follows too). A name "#" and decimal digits stands for its integer
+// id. Empty, with the last error 1813 (no such type) or 1814 (no such name), when there is
+// none.
 std::vector<::LANGID> LanguagesInLookupOrder(::HMODULE module, const wchar_t* type,
                                              const wchar_t* name);
 
