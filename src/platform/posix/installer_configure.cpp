@@ -6,6 +6,7 @@
 
 #include "platform/posix/host.h"
 #include "platform/posix/installer_handles.h"
+#include "platform/posix/installer_patch.h"
 #include "platform/posix/installer_registry.h"
 
 namespace platform {
@@ -196,6 +197,7 @@ UINT MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE inst
   std::lock_guard<std::recursive_mutex> guard(posix::InstallerLock());
   posix::QuietLibmsi();
   std::vector<posix::PatchFacts> patches;
+  std::vector<std::string> nativePaths;
   for (const std::string& path : patchPaths) {
     posix::PatchFacts facts;
     std::u16string widePath = posix::FromUtf8(path);
@@ -204,6 +206,7 @@ UINT MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE inst
       return result;
     }
     patches.push_back(std::move(facts));
+    nativePaths.push_back(posix::NativePath(widePath.c_str()));
   }
   // 5. The product's cached installation database must open.
   const std::string* localPackage = posix::FindProperty(entry, "LocalPackage");
@@ -213,8 +216,15 @@ UINT MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE inst
                               : libmsi_database_new(localPackage->c_str(), LIBMSI_DB_FLAGS_READONLY,
                                                     nullptr, &error.Error));
   if (!cached) return ERROR_INSTALL_PACKAGE_INVALID;
-  // 6. Apply.
+  // 6. Apply: the patches' transforms go into the cached database, and the product takes the
+  //    version the patched database holds.
   if (!patches.empty()) {
+    std::string patchedVersion;
+    if (UINT applied = posix::ApplyPatchTransforms(*localPackage, nativePaths, patchedVersion);
+        applied != ERROR_SUCCESS) {
+      return applied;
+    }
+    for (posix::PatchFacts& patch : patches) patch.ProductVersion = patchedVersion;
     if (UINT recorded = posix::RecordPatches(code, patches); recorded != ERROR_SUCCESS) {
       return recorded;
     }
