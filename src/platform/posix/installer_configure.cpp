@@ -220,7 +220,9 @@ UINT MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE inst
   //    version the patched database holds.
   if (!patches.empty()) {
     std::string patchedVersion;
-    if (UINT applied = posix::ApplyPatchTransforms(*localPackage, nativePaths, patchedVersion);
+    const std::string* known = posix::FindProperty(entry, "Patches");
+    if (UINT applied = posix::ApplyPatchTransforms(*localPackage, nativePaths,
+                                                   known != nullptr ? *known : "", patchedVersion);
         applied != ERROR_SUCCESS) {
       return applied;
     }

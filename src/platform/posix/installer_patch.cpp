@@ -549,10 +549,18 @@ UINT ApplyOne(GsfInfile* patch, const std::string& name, LibmsiDatabase* databas
 
 // Applies the first pair of `package`'s transforms that fits the product: 0, 1635, 1642 or
 // 1624.
-UINT ApplyPackage(const std::string& package, LibmsiDatabase* database) {
+UINT ApplyPackage(const std::string& package, LibmsiDatabase* database,
+                  const std::string& appliedPatches) {
   GsfPtr<GsfInfile> patch = OpenCompoundFile(package);
   Summary patchSummary;
   if (!patch || !ReadSummary(patch.get(), patchSummary)) return ERROR_PATCH_PACKAGE_OPEN_FAILED;
+  std::string patchCode = patchSummary.Texts[9].substr(0, 38);
+  for (char& c : patchCode) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  if (patchCode.size() == 38 && appliedPatches.find(patchCode) != std::string::npos) {
+    return ERROR_SUCCESS;
+  }
   const ProductFacts product = ReadProductFacts(database);
   // ":Kyro1;:#Kyro1;:Kyro2;:#Kyro2": each data transform, then the patch's own.
   std::vector<std::string> names;
@@ -603,7 +611,7 @@ bool ExtractTransform(const std::string& patch, const std::string& name, const s
 }
 
 UINT ApplyPatchTransforms(const std::string& database, const std::vector<std::string>& patches,
-                          std::string& productVersion) {
+                          const std::string& appliedPatches, std::string& productVersion) {
   // 1. The database, open for a crash-safe commit.
   InstallerHandleHolder handle;
   std::u16string widePath = FromUtf8(database);
@@ -614,7 +622,8 @@ UINT ApplyPatchTransforms(const std::string& database, const std::vector<std::st
   if (!opened) return ERROR_INSTALL_PACKAGE_INVALID;
   // 2. Each package's transforms, in the order given.
   for (const std::string& patch : patches) {
-    if (UINT result = ApplyPackage(patch, opened->Database.get()); result != ERROR_SUCCESS) {
+    if (UINT result = ApplyPackage(patch, opened->Database.get(), appliedPatches);
+        result != ERROR_SUCCESS) {
       return result;
     }
   }

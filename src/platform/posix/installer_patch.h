@@ -24,6 +24,8 @@ namespace platform::posix {
 
 // Applies, in order, the transforms of the patch packages at `patches` that fit the product
 // whose cached database is `database`, then commits the database as MsiDatabaseCommit does.
+// A package whose patch code is in `appliedPatches` (the product's ";"-separated list) is in
+// the database already and is left out.
 // Returns 0 and the ProductVersion the patched Property table holds in `productVersion`;
 // ERROR_PATCH_TARGET_NOT_FOUND (1642) when a package holds no data transform that fits the
 // product; ERROR_INSTALL_TRANSFORM_FAILURE (1624) when a fitting transform cannot be read or
@@ -31,7 +33,7 @@ namespace platform::posix {
 // for a package that does not open; ERROR_INSTALL_PACKAGE_INVALID (1620) when the database does not
 // open or commit. On any failure the database file is left as it was.
 UINT ApplyPatchTransforms(const std::string& database, const std::vector<std::string>& patches,
-                          std::string& productVersion);
+                          const std::string& appliedPatches, std::string& productVersion);
 
 // Applies the standalone transform file `transform` to the database file `database` and
 // commits it crash-safely: 0, 1624 when the transform cannot be read or names a table the
