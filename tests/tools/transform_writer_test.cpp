@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 
 #include "platform/posix/installer_patch.h"
 #include "support/msi_tables.h"
+#include "support/program_run.h"
 #include "support/scratch_dir.h"
 
 namespace {
@@ -212,6 +214,46 @@ TEST_F(TransformWriterTest, SamplePackageTransformsFitTheirReleasedProducts) {
     EXPECT_EQ(Rows(ExportTable(patched, "PatchPackage")),
               Expected({"PatchId\tMedia_", "s38\ti2", "PatchPackage\tPatchId",
                         kSamplePatchCode + "\t100"}));
+  }
+}
+
+// A description make-sample-patch cannot turn into a package: one line naming the cause,
+// exit status 1, and no package written.
+TEST_F(TransformWriterTest, SamplePatchToolRefusesADescriptionThatDoesNotFit) {
+  const std::optional<std::string> sample = testing_support::ReadWholeFile(
+      std::string(SPSETUP_SOURCE_DIR) + "/resources/sample_patch.txt");
+  ASSERT_TRUE(sample.has_value());
+  struct Case {
+    std::string From;  // a part of the sample description
+    std::string To;    // what it becomes
+    std::string Cause;
+  };
+  const std::vector<Case> cases = {
+      {"Image = {D2B7F6C3-19A8-4E5D-B0C1-7E8F9A0B1C2D} 5.0.60.2",
+       "Image = {11111111-2222-4333-8444-555555555555} 5.0.60.2", "is not a target"},
+      {"Image = {D2B7F6C3-19A8-4E5D-B0C1-7E8F9A0B1C2D} 5.0.60.2",
+       "Image = {D2B7F6C3-19A8-4E5D-B0C1-7E8F9A0B1C2D} 5.0", "an image is"},
+      {"Table.Media = ", "Table.Medium = ", "table Media has no Table line"},
+      {"Update.Property = ProductVersion | 5.2.0.0", "Update.Property = ProductVersion",
+       "has 2 columns"},
+      {"PatchInsert.PatchPackage = {8E4B1D2C-3F5A-4C6B-9D7E-1F2A3B4C5D6E} | 100",
+       "PatchInsert.PatchPackage = {8E4B1D2C-3F5A-4C6B-9D7E-1F2A3B4C5D6E} | 70000",
+       "16-bit integer"},
+      {"UpgradeCode = ", "UpgradeCode = x", "UpgradeCode is not"},
+  };
+  for (const Case& c : cases) {
+    std::string text = *sample;
+    std::size_t at = text.find(c.From);
+    ASSERT_NE(at, std::string::npos) << c.From;
+    text.replace(at, c.From.size(), c.To);
+    std::string description = Scratch.WriteFile("sample.txt", text);
+    std::string output = Scratch.Join("out.msp");
+    ProgramResult result = RunProgram(SPSETUP_MAKE_SAMPLE_PATCH, {description, output});
+    EXPECT_EQ(result.ExitCode, 1) << c.Cause;
+    EXPECT_NE(result.Output.find(c.Cause), std::string::npos) << result.Output;
+    EXPECT_EQ(std::count(result.Output.begin(), result.Output.end(), '\n'), 1) << result.Output;
+    EXPECT_FALSE(std::filesystem::exists(output));
+    EXPECT_FALSE(std::filesystem::exists(output + ".partial"));
   }
 }
 

@@ -251,7 +251,8 @@ bool RunQuery(LibmsiDatabase* database, const std::string& sql, LibmsiRecord* pa
 // The names of the transforms of the images, in order: Kyro1, Kyro2, ...
 std::vector<std::string> TransformNames(const PatchDescription& description) {
   std::string stem;
-  for (char c : description.Summary.at("Subject")) {
+  auto subject = description.Summary.find("Subject");
+  for (char c : subject != description.Summary.end() ? subject->second : std::string()) {
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) stem += c;
   }
   if (stem.empty()) stem = "Image";
