@@ -35,23 +35,35 @@ for entry in "${products[@]}"; do
   mkdir -p "$dir"
   printf 'Property\tValue\ns72\tl0\nProperty\tProperty\nProductCode\t%s\nProductVersion\t%s\nProductName\t%s\nProductLanguage\t%s\nManufacturer\tNorvane\n' \
     "$code" "$version" "$name" "$language" >"$dir/Property.idt"
-  cp "$top/demo/InstallExecuteSequence.idt" "$top/demo/Registry.idt" "$dir/"
-  (cd "$dir" && msibuild product.msi -i Property.idt -i InstallExecuteSequence.idt -i Registry.idt)
+  cp "$top/demo/InstallExecuteSequence.idt" "$top/demo/Registry.idt" "$top/demo/Media.idt" "$dir/"
+  (cd "$dir" && msibuild product.msi -i Property.idt -i InstallExecuteSequence.idt -i Registry.idt -i Media.idt)
   "$emu" install "$dir/product.msi" >/dev/null
 done
 "$emu" list | sed 's/^/  /'
 
 studio="${products[0]%%|*}"
-cache=$("$emu" info "$studio" LocalPackage)
+# The rows the fix-up rewrites (conditions, registry components) and the rows the patch's
+# transforms bring (version, registry value, medium, patch package), read back from the
+# cached database with installer-emu rows.
 show_rows() {
-  echo "  InstallExecuteSequence: action, condition"
-  msiinfo export "$cache" InstallExecuteSequence |
+  echo "  fix-up -- InstallExecuteSequence: action, condition"
+  "$emu" rows "$studio" InstallExecuteSequence |
     awk -F'\t' '$1 ~ /^(ResolveSourceDir|(Set)?MergeManufacturerMDBCD(EX)?|(Set)?UncabManufacturerCD|HarvestInstallSelection)$/ { printf "    %-28s %s\n", $1, $2 }'
-  echo "  Registry: key, component"
-  msiinfo export "$cache" Registry |
+  echo "  fix-up -- Registry: key, component"
+  "$emu" rows "$studio" Registry |
     awk -F'\t' '$1 == "registry461" || $1 == "KYROMiniDump_SendAppArgs" { printf "    %-28s %s\n", $1, $6 }'
+  echo "  patch -- Property: ProductVersion"
+  "$emu" rows "$studio" Property | awk -F'\t' '$1 == "ProductVersion" { printf "    %-28s %s\n", $1, $2 }'
+  echo "  patch -- Registry: key, name, value"
+  "$emu" rows "$studio" Registry |
+    awk -F'\t' '$1 == "registryServicePack" { printf "    %-28s %s = %s\n", $1, $4, $5 }'
+  echo "  patch -- Media: disk, last sequence, prompt"
+  "$emu" rows "$studio" Media | awk -F'\t' 'NR > 1 { printf "    %-28s %s  %s\n", $1, $2, $3 }'
+  echo "  patch -- PatchPackage: patch, medium"
+  "$emu" rows "$studio" PatchPackage 2>/dev/null | awk -F'\t' 'NR > 1 { printf "    %-28s %s\n", $1, $2 }' ||
+    true
 }
-say "Kyro Studio's cached database before (conditions and registry components)"
+say "Kyro Studio's cached database before (the rows the fix-up and the patch change)"
 show_rows
 
 say "spsetup (the install; answer its boxes)"
@@ -64,7 +76,7 @@ for entry in "${products[@]}"; do
     "$("$emu" info "$code" VersionString)" "$("$emu" info "$code" Patches 2>/dev/null || true)"
 done
 
-say "Kyro Studio's cached database after: the rows spsetup rewrote"
+say "Kyro Studio's cached database after: the rows the fix-up rewrote and the patch brought"
 show_rows
 
 say "The temporary directory after the run (the package copy is deleted at the end)"

@@ -75,7 +75,8 @@ class InstallRun : public testing::Test {
          RegistryTable(
              {{"registry461", 2, "SOFTWARE\\Norvane\\Kyro", "Dir", "x", "Core"},
               {"KYROMiniDump_SendAppArgs", 2, "SOFTWARE\\Norvane\\Kyro", "A", "1", "Core"},
-              {"registryOther", 2, "SOFTWARE\\Norvane\\Kyro", "B", "2", "Core"}})}));
+              {"registryOther", 2, "SOFTWARE\\Norvane\\Kyro", "B", "2", "Core"}}),
+         MediaTable()}));
     ProgramResult result = Emu({"install", package});
     ASSERT_EQ(result.ExitCode, 0) << result.Output;
   }
@@ -129,6 +130,22 @@ class InstallRun : public testing::Test {
     EXPECT_EQ(rows["KYROMiniDump_SendAppArgs"], kNewComponent);
     EXPECT_EQ(rows["registryOther"], "Core");
     EXPECT_EQ(rows["CostInitialize"], "");
+  }
+
+  // The rows the patch's transforms bring: its version, its registry value, its medium.
+  void ExpectPatched(const std::string& code, bool patched) {
+    std::string cached = Info(code, "LocalPackage");
+    std::vector<std::vector<std::string>> registry =
+        ReadRows(cached, "SELECT `Value` FROM `Registry` WHERE `Registry` = 'registryServicePack'");
+    std::vector<std::vector<std::string>> media =
+        ReadRows(cached, "SELECT `DiskId` FROM `Media` WHERE `DiskId` = 100");
+    EXPECT_EQ(registry.size(), patched ? 1u : 0u);
+    EXPECT_EQ(media.size(), patched ? 1u : 0u);
+    if (patched) {
+      EXPECT_EQ(
+          ReadRows(cached, "SELECT `Value` FROM `Property` WHERE `Property` = 'ProductVersion'"),
+          (std::vector<std::vector<std::string>>{{"5.2.0.0"}}));
+    }
   }
 
   void ExpectUntouched(const std::string& code) {
@@ -276,7 +293,9 @@ TEST_F(InstallRun, AnApplicableProductThenAnUpToDateOneFromADirectoryWithASpace)
   EXPECT_EQ(Info(kStudio, "VersionString"), "5.2.0.0");
   ExpectFixedUp(kStudio);
   ExpectAskedOnceAfterFixUp(kStudio, "0");
+  ExpectPatched(kStudio, true);
   ExpectUntouched(kViewer);
+  ExpectPatched(kViewer, false);
   EXPECT_TRUE(testing_support::EntryNames(tmpDirectory).empty());
 }
 
@@ -317,6 +336,17 @@ TEST_F(InstallRun, RowsTheInstallerRefusesToReplaceAreUpdatedKeepingTheirOtherCo
   ASSERT_EQ(registry.size(), 1u);
   EXPECT_EQ(registry[0],
             (std::vector<std::string>{"registry461", "2", "SOFTWARE\\Norvane\\Kyro", "Dir", "x"}));
+}
+
+// Kyro Server was released at 5.0.60.2 only: at 5.1.8.0, a version the service pack names,
+// none of the package's transforms fits it, and the installer refuses the patch with 1642
+// as Windows Installer does. The fix-up has run; the patch has not.
+TEST_F(InstallRun, AProductNoTransformFitsIsRefusedByTheInstaller) {
+  Install({kServer, "Kyro Server", "5.1.8.0", "1041"});
+  ExpectBoxes(Run(), {{Catalogue(311, 1041), Catalogue(300, 1041, u"1642"), 0x50010}});
+  EXPECT_EQ(Info(kServer, "VersionString"), "5.1.8.0");
+  ExpectFixedUp(kServer);
+  ExpectPatched(kServer, false);
 }
 
 // A package path holding ";" would name two packages to the installer: each applicable

@@ -91,6 +91,11 @@ TEST_F(InstallerEmuTest, MsibuildProductInstallsAndShowsItsProperties) {
     EXPECT_EQ(info.ExitCode, 0) << info.Output;
     EXPECT_EQ(info.Output, std::string(value) + "\n");
   }
+  // rows shows a table of the cached database as it is now.
+  ProgramResult rows = Emu({"rows", kProduct, "Property"});
+  EXPECT_EQ(rows.ExitCode, 0) << rows.Output;
+  EXPECT_EQ(rows.Output.rfind("Property\tValue\n", 0), 0u) << rows.Output;
+  EXPECT_NE(rows.Output.find("\nProductVersion\t5.0.60.2\n"), std::string::npos) << rows.Output;
   // The cache holds a copy of the package: the original may go.
   std::filesystem::remove(package);
   EXPECT_EQ(testing_support::ReadRows(cached,
@@ -169,6 +174,9 @@ TEST_F(InstallerEmuTest, BadInputChangesNothing) {
       {"fail", kProduct, " 5"},
       {"fail", kProduct, "+5"},
       {"fail", kProduct, "4294967296"},
+      {"rows", kProduct, "NoSuchTable"},
+      {"rows", kProduct, "Property` WHERE `Value"},
+      {"rows", "{6F1C8A2E-5A1B-4C3D-9E8F-00000000B999}", "Property"},
       {"frobnicate"},
       {},
   };

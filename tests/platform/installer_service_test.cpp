@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,8 +58,10 @@ class InstallerServiceTest : public ::testing::Test {
   }
 
   std::string MakePatch(const std::string& name, const std::string& targets,
-                        const std::string& version = "5.2.0.0") {
+                        const std::string& version = "5.2.0.0",
+                        const std::string& fromVersion = "5.1.8.0") {
     testing_support::PatchFacts patch;
+    patch.FromVersion = fromVersion;
     patch.Targets = targets;
     patch.PatchCode = kPatchCode;
     patch.RevisionTail = "{11111111-2222-4333-8444-555555555555}";
@@ -134,19 +137,62 @@ TEST_F(InstallerServiceTest, PatchIsRecordedAndBringsItsVersion) {
   EXPECT_EQ(Info(kProduct, u"Patches"), kPatchCode);
 }
 
-TEST_F(InstallerServiceTest, SamplePackageBringsItsProductVersion) {
-  // The package the build embeds records the version it brings in MsiPatchMetadata.
+// The package the build embeds puts its transforms into the cached database of a product
+// released at a version it is for, and the product takes the version the patched database
+// holds; a product whose tables or version the transforms do not fit is refused, as
+// Windows Installer refuses it, and left as it was.
+TEST_F(InstallerServiceTest, SamplePackageTransformsGoIntoTheCachedDatabase) {
   const std::string targets = testing_support::ReadSummaryProperty(SPSETUP_SAMPLE_PACKAGE, 7);
   const std::string kSampleTarget = targets.substr(0, targets.find(';'));
   const std::string patchCode =
       testing_support::ReadSummaryProperty(SPSETUP_SAMPLE_PACKAGE, 9).substr(0, 38);
-  testing_support::ProductFacts product;
-  product.ProductCode = kSampleTarget;
-  ASSERT_TRUE(testing_support::MakeProductDatabase(Scratch.Join("sample target.msi"), product));
-  ASSERT_EQ(Emu({"install", Scratch.Join("sample target.msi")}).ExitCode, 0);
-  EXPECT_EQ(Configure(PatchCommandLine(SPSETUP_SAMPLE_PACKAGE), kSampleTarget), ERROR_SUCCESS);
-  EXPECT_EQ(Info(kSampleTarget, u"VersionString"), "5.2.0.0");
-  EXPECT_EQ(Info(kSampleTarget, u"Patches"), patchCode);
+  struct Case {
+    std::string Version;
+    bool WithTables;  // the Registry and Media tables of a released product
+    UINT Expected;
+  };
+  const std::vector<Case> cases = {
+      {"5.1.8.0", true, ERROR_SUCCESS},
+      {"5.0.60.2", true, ERROR_SUCCESS},
+      {"5.1.7.0", true, ERROR_PATCH_TARGET_NOT_FOUND},
+      {"5.1.8.0", false, ERROR_INSTALL_TRANSFORM_FAILURE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Version + (c.WithTables ? " with" : " without") + " tables");
+    testing_support::ProductFacts product;
+    product.ProductCode = kSampleTarget;
+    product.ProductVersion = c.Version;
+    std::vector<testing_support::TableText> tables;
+    if (c.WithTables) {
+      tables = {testing_support::RegistryTable({{"registry461", 2, "SOFTWARE\\Norvane\\Kyro\\5.0",
+                                                 "InstallDir", "x", "KYROX.kyrm.Core"}}),
+                testing_support::MediaTable()};
+    }
+    ASSERT_TRUE(
+        testing_support::MakeProductDatabase(Scratch.Join("sample target.msi"), product, tables));
+    ASSERT_EQ(Emu({"install", Scratch.Join("sample target.msi")}).ExitCode, 0);
+    const std::string cached = Info(kSampleTarget, u"LocalPackage");
+    const std::optional<std::string> before = testing_support::ReadWholeFile(cached);
+
+    EXPECT_EQ(Configure(PatchCommandLine(SPSETUP_SAMPLE_PACKAGE), kSampleTarget), c.Expected);
+    if (c.Expected == ERROR_SUCCESS) {
+      EXPECT_EQ(Info(kSampleTarget, u"VersionString"), "5.2.0.0");
+      EXPECT_EQ(Info(kSampleTarget, u"Patches"), patchCode);
+      EXPECT_EQ(testing_support::ReadRows(
+                    cached, "SELECT `Value` FROM `Property` WHERE `Property` = 'ProductVersion'"),
+                (std::vector<std::vector<std::string>>{{"5.2.0.0"}}));
+      EXPECT_EQ(testing_support::ReadRows(cached,
+                                          "SELECT `Name`, `Value` FROM `Registry` WHERE "
+                                          "`Registry` = 'registryServicePack'"),
+                (std::vector<std::vector<std::string>>{{"ServicePack", "5.2.0.0"}}));
+      EXPECT_EQ(testing_support::ReadRows(cached, "SELECT * FROM `PatchPackage`"),
+                (std::vector<std::vector<std::string>>{{patchCode, "100"}}));
+    } else {
+      EXPECT_EQ(Info(kSampleTarget, u"VersionString"), c.Version);
+      EXPECT_EQ(testing_support::ReadWholeFile(cached), before);
+    }
+    ASSERT_EQ(Emu({"uninstall", kSampleTarget}).ExitCode, 0);
+  }
   // Not a target of the sample package.
   EXPECT_EQ(Configure(PatchCommandLine(SPSETUP_SAMPLE_PACKAGE)), ERROR_PATCH_TARGET_NOT_FOUND);
 }
@@ -156,6 +202,7 @@ TEST_F(InstallerServiceTest, EachRefusalHasItsCauseAndChangesNothing) {
   std::string junk = Scratch.WriteFile("junk.msp", "no patch package");
   std::string forOthers = MakePatch("others.msp", kOtherProduct);
   std::string good = MakePatch("good.msp", kProduct);
+  std::string forAnotherVersion = MakePatch("other version.msp", kProduct, "5.2.0.0", "5.0.60.2");
   struct Case {
     std::string CommandLine;
     std::string Product;
@@ -167,6 +214,8 @@ TEST_F(InstallerServiceTest, EachRefusalHasItsCauseAndChangesNothing) {
       {PatchCommandLine(junk), kProduct, ERROR_PATCH_PACKAGE_OPEN_FAILED},
       {PatchCommandLine(productDatabase), kProduct, ERROR_PATCH_PACKAGE_OPEN_FAILED},
       {PatchCommandLine(forOthers), kProduct, ERROR_PATCH_TARGET_NOT_FOUND},
+      // For this product, but released at another version: no transform fits.
+      {PatchCommandLine(forAnotherVersion), kProduct, ERROR_PATCH_TARGET_NOT_FOUND},
       {"PATCH=\"" + good + ";" + forOthers + "\"", kProduct, ERROR_PATCH_TARGET_NOT_FOUND},
       {"PATCH=\"" + good, kProduct, ERROR_INVALID_COMMAND_LINE},
       {PatchCommandLine(good), "not a code", ERROR_INVALID_PARAMETER},

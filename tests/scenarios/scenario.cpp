@@ -57,6 +57,9 @@ bool MakeScenarioProduct(const std::string& path, const Product& product) {
         "Feature\tFeature_Parent\tTitle\tDescription\tDisplay\tLevel\tDirectory_\tAttributes\n"
         "s38\tS38\tL64\tL255\tI2\ti2\tS72\ti2\nFeature\tFeature\n"
         "Main\t\tMain\t\t1\t1\tTARGETDIR\t0\n"},
+       {"Media",
+        "DiskId\tLastSequence\tDiskPrompt\tCabinet\tVolumeLabel\tSource\n"
+        "i2\ti4\tL64\tS255\tS32\tS72\nMedia\tDiskId\n1\t0\t\t\t\t\n"},
        {"FeatureComponents",
         "Feature_\tComponent_\ns38\ts72\nFeatureComponents\tFeature_\tComponent_\nMain\tCore\n"}},
       summary);

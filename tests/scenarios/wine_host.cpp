@@ -1,10 +1,12 @@
 // A scenario on spsetup.exe under Wine: products installed with Wine's own msiexec, the
 // program started and its boxes answered by our probe, the installer asked through it.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -17,7 +19,6 @@
 namespace scenarios {
 
 using testing_support::ProgramResult;
-using testing_support::RunProgram;
 
 namespace {
 
@@ -76,8 +77,19 @@ class Wine {
                     {"LC_ALL", locale != kUserLocales.end() ? locale->second : "en_US.UTF-8"}};
   }
 
-  ProgramResult Run(std::vector<std::string> arguments) const {
-    return RunProgram(setup_.Loader, arguments, environment_, workDirectory_);
+  // Runs a Windows program to its end. Its output goes to a file, not a pipe: a wineserver
+  // that a Wine process starts inherits the process's descriptors and outlives it, so a pipe
+  // would never reach its end.
+  ProgramResult Run(const std::vector<std::string>& arguments) const {
+    std::string output = workDirectory_ + "/../fixtures/output.txt";
+    pid_t child = Start(arguments, output);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    ProgramResult result;
+    result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.Output = testing_support::FileContent(output);
+    return result;
   }
 
   std::string Probe(const std::vector<std::string>& arguments) const {
@@ -86,12 +98,20 @@ class Wine {
     return Line(Run(command).Output);
   }
 
-  // Starts `program` with `arguments` in the background; its process id.
-  pid_t Start(const std::vector<std::string>& arguments) const {
+  // Starts the loader with `arguments` in the background, its output into the file
+  // `output` (or nowhere); its process id.
+  pid_t Start(const std::vector<std::string>& arguments,
+              const std::string& output = "/dev/null") const {
     pid_t child = fork();
     if (child == 0) {
       for (const auto& [name, value] : environment_) setenv(name.c_str(), value.c_str(), 1);
       if (chdir(workDirectory_.c_str()) != 0) _exit(126);
+      int file = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+      if (file < 0 || ::dup2(file, STDOUT_FILENO) < 0 || ::dup2(file, STDERR_FILENO) < 0) {
+        _exit(126);
+      }
+      int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+      if (input < 0 || ::dup2(input, STDIN_FILENO) < 0) _exit(126);
       std::vector<char*> argv = {const_cast<char*>(setup_.Loader.c_str())};
       for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));

@@ -10,6 +10,9 @@
 #include <fstream>
 #include <memory>
 
+#include "platform/posix/installer_patch.h"
+#include "transform_writer.h"
+
 #include <gtest/gtest.h>
 
 namespace testing_support {
@@ -70,6 +73,9 @@ bool SetSummary(LibmsiDatabase* database, const SummaryText& summary) {
                                            summary.RevisionNumber.c_str(), &error.Error) &&
             libmsi_summary_info_set_int(info.get(), LIBMSI_PROPERTY_VERSION, 200, &error.Error) &&
             libmsi_summary_info_set_int(info.get(), LIBMSI_PROPERTY_SOURCE, 2, &error.Error) &&
+            (summary.LastSavedBy.empty() ||
+             libmsi_summary_info_set_string(info.get(), LIBMSI_PROPERTY_LASTAUTHOR,
+                                            summary.LastSavedBy.c_str(), &error.Error)) &&
             libmsi_summary_info_save(info.get(), database, &error.Error);
   if (!ok) ADD_FAILURE() << "summary information: " << error.Message();
   return ok;
@@ -143,6 +149,15 @@ TableText RegistryTable(const std::vector<RegistryRow>& rows) {
   return {"Registry", text};
 }
 
+TableText MediaTable(const std::vector<std::string>& rows) {
+  std::string text =
+      "DiskId\tLastSequence\tDiskPrompt\tCabinet\tVolumeLabel\tSource\n"
+      "i2\ti4\tL64\tS255\tS32\tS72\n"
+      "Media\tDiskId\n";
+  for (const std::string& row : rows) text += row + "\n";
+  return {"Media", text};
+}
+
 TableText ProductPropertyTable(const ProductFacts& product) {
   return PropertyTable({{"ProductCode", product.ProductCode},
                         {"ProductVersion", product.ProductVersion},
@@ -158,16 +173,79 @@ bool MakeProductDatabase(const std::string& path, const ProductFacts& product,
 }
 
 bool MakePatchPackage(const std::string& path, const PatchFacts& patch) {
+  namespace tw = transform_writer;
+  // 1. The patch's own tables and summary, in a database beside `path`.
   std::vector<TableText> tables;
   std::string metadata =
       "Company\tProperty\tValue\nS72\ts72\tl0\nMsiPatchMetadata\tCompany\tProperty\n";
   if (!patch.ProductVersion.empty()) metadata += Join({"", "ProductVersion", patch.ProductVersion});
   tables.push_back({"MsiPatchMetadata", metadata});
+  // 2. A pair of transforms per product code among the targets.
+  std::vector<tw::NamedTransform> transforms;
+  std::string list;
+  std::size_t start = 0;
+  while (start < patch.Targets.size()) {
+    std::size_t end = patch.Targets.find(';', start);
+    if (end == std::string::npos) end = patch.Targets.size();
+    std::string code = patch.Targets.substr(start, end - start);
+    start = end + 1;
+    if (code.size() != 38 || code[0] != '{') continue;
+    std::string name = "T" + std::to_string(transforms.size() / 2 + 1);
+    list += (list.empty() ? ":" : ";:") + name + ";:#" + name;
+    std::string newVersion =
+        patch.ProductVersion.empty() ? patch.FromVersion : patch.ProductVersion;
+    tw::Transform data;
+    if (!patch.ProductVersion.empty()) {
+      data.Tables.push_back({{"Property", {{"Property", "s72", true}, {"Value", "l0", false}}},
+                             false,
+                             {{tw::RowChange::Kind::Update, {"ProductVersion", newVersion}}}});
+    }
+    data.Summary.Template = "Intel;0";
+    data.Summary.LastSavedBy = "Intel;0";
+    data.Summary.RevisionNumber = code + patch.FromVersion + ";" + code + newVersion +
+                                  ";{00000000-0000-4000-8000-000000000000}";
+    data.Summary.ValidationFlags =
+        tw::kValidateProduct | tw::kValidateUpdateVersion | tw::kValidateNewEqualBaseVersion;
+    data.Summary.SuppressedErrors = 0x17;
+    tw::Transform own;
+    own.Tables.push_back({{"PatchPackage", {{"PatchId", "s38", true}, {"Media_", "i2", false}}},
+                          true,
+                          {{tw::RowChange::Kind::Insert, {patch.PatchCode, "1"}}}});
+    own.Summary = data.Summary;
+    own.Summary.ValidationFlags = 0;
+    transforms.push_back({name, data});
+    transforms.push_back({"#" + name, own});
+  }
   SummaryText summary;
   summary.Title = "Patch";
   summary.Template = patch.Targets;
   summary.RevisionNumber = patch.PatchCode + patch.RevisionTail;
-  return MakeDatabase(path, tables, summary, true);
+  summary.LastSavedBy = list;
+  const std::string tablesOnly = path + ".tables";
+  if (!MakeDatabase(tablesOnly, tables, summary, true)) return false;
+  // 3. The package: that database with the transforms as substorages.
+  std::string error;
+  bool written = tw::WritePackageWithTransforms(tablesOnly, transforms, path, error);
+  std::remove(tablesOnly.c_str());
+  if (!written) ADD_FAILURE() << "cannot write " << path << ": " << error;
+  return written;
+}
+
+bool ApplyTransformFile(const std::string& database, const std::string& transform,
+                        const std::string& output) {
+  std::error_code failed;
+  std::filesystem::copy_file(database, output, std::filesystem::copy_options::overwrite_existing,
+                             failed);
+  if (failed) {
+    ADD_FAILURE() << "cannot copy " << database << ": " << failed.message();
+    return false;
+  }
+  platform::UINT result = platform::posix::ApplyTransformFile(output, transform);
+  if (result != platform::ERROR_SUCCESS) {
+    ADD_FAILURE() << "applying " << transform << " to " << database << " gave " << result;
+    return false;
+  }
+  return true;
 }
 
 std::vector<std::vector<std::string>> ReadRows(const std::string& path, const std::string& query) {

@@ -34,6 +34,8 @@ struct SummaryText {
   std::string Template = "Intel;1033";
   // Property 9: the package code of a database, the patch code (then other codes) of a patch.
   std::string RevisionNumber = "{00000000-0000-4000-8000-00000000C0DE}";
+  // Property 8: nothing for a database, the transform list of a patch (empty: not set).
+  std::string LastSavedBy;
 };
 
 // Makes a new installer database at `path`, replacing any file there, with `tables` and
@@ -67,6 +69,10 @@ struct RegistryRow {
 // Component_ column names a component by key; the test databases need no Component table.
 TableText RegistryTable(const std::vector<RegistryRow>& rows);
 
+// Media (DiskId i2 key, LastSequence i4, DiskPrompt L64, Cabinet S255, VolumeLabel S32,
+// Source S72) with one row per line of `rows`, fields tab-separated.
+TableText MediaTable(const std::vector<std::string>& rows = {"1\t1\t\t\t\t"});
+
 // A product's identity as its Property table states it.
 struct ProductFacts {
   std::string ProductCode;
@@ -83,15 +89,25 @@ bool MakeProductDatabase(const std::string& path, const ProductFacts& product,
 
 // A patch package as the installer service reads one: summary property 7 = `Targets`
 // (product codes separated by ";"), property 9 = `PatchCode` followed by `RevisionTail`,
-// and an MsiPatchMetadata table whose ProductVersion row (empty Company) holds
-// `ProductVersion` (no row when it is empty).
+// an MsiPatchMetadata table whose ProductVersion row (empty Company) holds `ProductVersion`
+// (no row when it is empty), and for each product code among the targets a pair of
+// transforms (property 8 lists them): the data transform, valid for that product at
+// `FromVersion`, sets its ProductVersion to `ProductVersion` (changes nothing when that is
+// empty); the patch's own adds a PatchPackage table and the row of the patch code.
 struct PatchFacts {
   std::string Targets;
   std::string PatchCode = "{0D5E6B1C-0000-4000-8000-0000000000AA}";
   std::string RevisionTail;
   std::string ProductVersion = "5.2.0.0";
+  std::string FromVersion = "5.1.8.0";
 };
 bool MakePatchPackage(const std::string& path, const PatchFacts& patch);
+
+// Applies the standalone transform file `transform` to a copy of the database at `database`
+// made at `output`, with the emulated installer's transform reader (libmsi's own applies no
+// table stream). Adds a failure and returns false on error.
+bool ApplyTransformFile(const std::string& database, const std::string& transform,
+                        const std::string& output);
 
 // Reading back.
 

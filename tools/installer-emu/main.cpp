@@ -7,12 +7,14 @@
 //   installer-emu set CODE PROPERTY VALUE
 //   installer-emu fail CODE RESULT
 //   installer-emu journal CODE
+//   installer-emu rows CODE TABLE
 //
 // Every command either does all it says or changes nothing; a failure is one line on
 // standard error and exit code 1 (2 for a command line it does not understand).
 #include <unistd.h>
 
 #include <cerrno>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -43,7 +45,7 @@ int Usage(const std::string& message) {
   std::fprintf(stderr,
                "installer-emu: %s (usage: install PACKAGE.msi [--advertise] | uninstall CODE | "
                "list | info CODE PROPERTY | set CODE PROPERTY VALUE | fail CODE RESULT | "
-               "journal CODE)\n",
+               "journal CODE | rows CODE TABLE)\n",
                message.c_str());
   return kUsage;
 }
@@ -250,6 +252,48 @@ int Journal(const std::string& code) {
   return failed ? Fail("cannot read the journal of " + code) : 0;
 }
 
+// The rows of one table of the product's cached database, as patches and the fix-up left
+// them: the column names, then one line per row, fields tab-separated (null as empty).
+int Rows(const std::string& code, const std::string& table) {
+  emu::ProductEntry entry;
+  if (int failed = LoadProduct(code, entry)) return failed;
+  const std::string* cached = emu::FindProperty(entry, "LocalPackage");
+  if (cached == nullptr) return Fail("product " + entry.Code + " has no cached database");
+  for (char c : table) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '.') {
+      return Fail("not a table name: " + table);
+    }
+  }
+  emu::QuietLibmsi();
+  emu::GErrorHolder error;
+  emu::GObjectPtr<LibmsiDatabase> database(
+      libmsi_database_new(cached->c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error.Error));
+  if (!database) return Fail("cannot open the cached database " + *cached);
+  emu::GObjectPtr<LibmsiQuery> query(
+      libmsi_query_new(database.get(), ("SELECT * FROM `" + table + "`").c_str(), &error.Error));
+  if (!query) return Fail("the cached database of " + entry.Code + " has no table " + table);
+  emu::GObjectPtr<LibmsiRecord> names(
+      libmsi_query_get_column_info(query.get(), LIBMSI_COL_INFO_NAMES, nullptr));
+  guint columns = names ? libmsi_record_get_field_count(names.get()) : 0;
+  std::string header;
+  for (guint i = 1; i <= columns; ++i) {
+    header += (i > 1 ? "\t" : "") + emu::ReadField(names.get(), i).Text;
+  }
+  if (!libmsi_query_execute(query.get(), nullptr, &error.Error)) {
+    return Fail("cannot read table " + table);
+  }
+  std::printf("%s\n", header.c_str());
+  while (emu::GObjectPtr<LibmsiRecord> row{libmsi_query_fetch(query.get(), nullptr)}) {
+    std::string line;
+    for (guint i = 1; i <= columns; ++i) {
+      line += (i > 1 ? "\t" : "") + OneLine(emu::ReadField(row.get(), i).Text);
+    }
+    std::printf("%s\n", line.c_str());
+  }
+  libmsi_query_close(query.get(), nullptr);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -266,5 +310,6 @@ int main(int argc, char** argv) {
   if (command == "set" && count == 4) return Set(arguments[1], arguments[2], arguments[3]);
   if (command == "fail" && count == 3) return ForceResult(arguments[1], arguments[2]);
   if (command == "journal" && count == 2) return Journal(arguments[1]);
+  if (command == "rows" && count == 3) return Rows(arguments[1], arguments[2]);
   return Usage("bad arguments for " + command);
 }

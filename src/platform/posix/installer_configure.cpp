@@ -7,6 +7,7 @@
 #include "platform/posix/host.h"
 #include "platform/posix/installer_handles.h"
 #include "platform/posix/installer_journal.h"
+#include "platform/posix/installer_patch.h"
 #include "platform/posix/installer_registry.h"
 
 namespace platform {
@@ -208,6 +209,7 @@ UINT Reconfigure(const std::string& code, const ProductEntry& entry, LPCWSTR com
   std::lock_guard<std::recursive_mutex> guard(InstallerLock());
   QuietLibmsi();
   std::vector<PatchFacts> patches;
+  std::vector<std::string> nativePaths;
   for (const std::string& path : patchPaths) {
     PatchFacts facts;
     std::u16string widePath = FromUtf8(path);
@@ -217,6 +219,7 @@ UINT Reconfigure(const std::string& code, const ProductEntry& entry, LPCWSTR com
       return result;
     }
     patches.push_back(std::move(facts));
+    nativePaths.push_back(native);
   }
   // 4. The product's cached installation database must open.
   const std::string* localPackage = FindProperty(entry, "LocalPackage");
@@ -226,8 +229,17 @@ UINT Reconfigure(const std::string& code, const ProductEntry& entry, LPCWSTR com
                               : libmsi_database_new(localPackage->c_str(), LIBMSI_DB_FLAGS_READONLY,
                                                     nullptr, &error.Error));
   if (!cached) return ERROR_INSTALL_PACKAGE_INVALID;
-  // 5. Apply.
+  // 6. Apply: the patches' transforms go into the cached database, and the product takes the
+  //    version the patched database holds.
   if (!patches.empty()) {
+    std::string patchedVersion;
+    const std::string* known = FindProperty(entry, "Patches");
+    if (UINT applied = ApplyPatchTransforms(*localPackage, nativePaths,
+                                                   known != nullptr ? *known : "", patchedVersion);
+        applied != ERROR_SUCCESS) {
+      return applied;
+    }
+    for (PatchFacts& patch : patches) patch.ProductVersion = patchedVersion;
     if (UINT recorded = RecordPatches(code, patches, patchSource); recorded != ERROR_SUCCESS) {
       return recorded;
     }

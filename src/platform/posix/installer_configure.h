@@ -1,12 +1,11 @@
 // The emulated installer's reconfiguration of a product with patches: the property command
 // line parser and what a patch package must hold for the emulated service to apply it.
 //
-// A patch package brings its product version in its MsiPatchMetadata table, in the row
-// whose Property is "ProductVersion" (the sample package records 5.2.0.0 there). Applying
-// the patch records its patch code (the leading "{...}" of summary property 9) in the
-// product's "Patches" property (a ";"-separated list) and makes that version the product's
-// VersionString. A patch without such a row changes no version. The PATCH value itself, as
-// received, becomes the product's "LastPatchSource".
+// Applying a patch puts the package's transforms that fit the product into its cached
+// database (installer_patch.h), records its patch code (the leading "{...}" of summary
+// property 9) in the product's "Patches" property (a ";"-separated list) and makes the
+// ProductVersion of the patched database the product's VersionString. The PATCH value
+// itself, as received, becomes the product's "LastPatchSource".
 #pragma once
 
 #include <string>
