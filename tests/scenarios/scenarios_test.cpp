@@ -83,8 +83,8 @@ Row Install(std::string name, std::string userLanguage, std::vector<Product> pro
 }
 
 // What a run that patched a product with the sample package shows under Wine.
-const std::vector<KnownDifference> kPatchedWithTheSample = {
-    kSampleHasNoTransforms, kSamplePatchNotRegistered};
+const std::vector<KnownDifference> kPatchedWithTheSample = {kSampleHasNoTransforms,
+                                                            kSamplePatchNotRegistered};
 
 std::vector<Row> Rows() {
   const Product studio518{kStudio, "Kyro Studio", "5.1.8.0", "1031"};

@@ -235,7 +235,7 @@ UINT Reconfigure(const std::string& code, const ProductEntry& entry, LPCWSTR com
     std::string patchedVersion;
     const std::string* known = FindProperty(entry, "Patches");
     if (UINT applied = ApplyPatchTransforms(*localPackage, nativePaths,
-                                                   known != nullptr ? *known : "", patchedVersion);
+                                            known != nullptr ? *known : "", patchedVersion);
         applied != ERROR_SUCCESS) {
       return applied;
     }
