@@ -2,6 +2,7 @@
 // product with the patches its command line names.
 #include "platform/posix/installer_configure.h"
 
+#include <mutex>
 #include <optional>
 
 #include "platform/posix/host.h"
@@ -47,9 +48,12 @@ struct PatchFacts {
 // Checks that `path` is a patch package for the product `code` and reads what it brings:
 // 0, or 1635 (no patch package), 1642 (not for this product), 1636 (no patch code).
 UINT ReadPatch(const std::string& path, const std::string& code, PatchFacts& facts) {
+  ScopedFileDescriptor file = OpenRegularFile(path);
+  if (!file) return ERROR_PATCH_PACKAGE_OPEN_FAILED;
   GErrorHolder error;
-  GObjectPtr<LibmsiDatabase> patch(libmsi_database_new(
-      path.c_str(), LIBMSI_DB_FLAGS_READONLY | LIBMSI_DB_FLAGS_PATCH, nullptr, &error.Error));
+  GObjectPtr<LibmsiDatabase> patch(
+      libmsi_database_new(PinnedPath(file.Get()).c_str(),
+                          LIBMSI_DB_FLAGS_READONLY | LIBMSI_DB_FLAGS_PATCH, nullptr, &error.Error));
   if (!patch) return ERROR_PATCH_PACKAGE_OPEN_FAILED;
   GObjectPtr<LibmsiSummaryInfo> summary(libmsi_summary_info_new(patch.get(), 0, &error.Error));
   if (!summary) return ERROR_PATCH_PACKAGE_OPEN_FAILED;
@@ -177,7 +181,13 @@ UINT MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE inst
   // 2. One configuration at a time, across processes, for the whole configuration.
   posix::ScopedFileDescriptor running = posix::LockFile(posix::ConfigureLockPath(), false);
   if (!running) return ERROR_INSTALL_ALREADY_RUNNING;
-  // 3. A forced result is used up now; a failure leaves the product as it is.
+  // 3. The first configuration of a process clears what interrupted work left in the
+  //    service's state. A forced result is used up now; a failure leaves the product as it is.
+  static std::once_flag cleaned;
+  std::call_once(cleaned, [] {
+    posix::ScopedFileDescriptor lock = posix::LockFile(posix::RegistryLockPath(), true);
+    if (lock) posix::RemoveLeftovers();
+  });
   std::optional<UINT> forced;
   if (UINT taken = posix::TakeForcedResult(code, forced); taken != ERROR_SUCCESS) return taken;
   if (forced && !posix::IsSuccessResult(*forced)) return *forced;
@@ -205,13 +215,15 @@ UINT MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE inst
     }
     patches.push_back(std::move(facts));
   }
-  // 5. The product's cached installation database must open.
+  // 5. The product's cached installation database must be a regular file (a FIFO or device
+  //    is refused, never waited on) that opens as a database.
   const std::string* localPackage = posix::FindProperty(entry, "LocalPackage");
+  if (localPackage == nullptr) return ERROR_INSTALL_PACKAGE_INVALID;
+  posix::ScopedFileDescriptor file = posix::OpenRegularFile(*localPackage);
+  if (!file) return ERROR_INSTALL_PACKAGE_OPEN_FAILED;
   posix::GErrorHolder error;
-  posix::GObjectPtr<LibmsiDatabase> cached(
-      localPackage == nullptr ? nullptr
-                              : libmsi_database_new(localPackage->c_str(), LIBMSI_DB_FLAGS_READONLY,
-                                                    nullptr, &error.Error));
+  posix::GObjectPtr<LibmsiDatabase> cached(libmsi_database_new(
+      posix::PinnedPath(file.Get()).c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error.Error));
   if (!cached) return ERROR_INSTALL_PACKAGE_INVALID;
   // 6. Apply.
   if (!patches.empty()) {
