@@ -210,4 +210,68 @@ TEST_F(FaultRun, AFileSizeLimitFailsTheWriteAndLeavesNoPartialFile) {
   EXPECT_TRUE(EntryNames(temp.Path()).empty());
 }
 
+// The process is killed (SIGKILL, through the host's step seam) at each fsync, rename and
+// unlink in turn. After every kill the registry reads whole and the cached database is a
+// whole old or a whole new one; the next start clears what the kill left.
+TEST_F(FaultRun, InstallerEmuInstallKilledAtEachStep) {
+  std::string package = scratch.Join("studio.msi");
+  ASSERT_TRUE(MakeProductDatabase(package, {kStudio, "5.1.8.0", "Kyro Studio", "1031"}));
+  const std::string bytes = FileContent(package);
+  int step = 1;
+  for (;; ++step) {
+    ASSERT_LT(step, 50) << "installer-emu install never ran to its end";
+    SCOPED_TRACE(step);
+    std::vector<std::pair<std::string, std::string>> environment = Environment();
+    environment.emplace_back("EMU_KILL_AT_STEP", std::to_string(step));
+    ProgramResult install = RunProgram(SPSETUP_INSTALLER_EMU, {"install", package}, environment);
+    ProgramResult list = Emu({"list"});
+    ASSERT_EQ(list.ExitCode, 0) << list.Output;
+    if (install.ExitCode == 0) break;
+    ASSERT_EQ(install.ExitCode, -1) << install.Output;  // killed, not failed
+    if (!list.Output.empty()) {
+      // Registered: its package is whole.
+      EXPECT_EQ(FileContent(Info("LocalPackage")), bytes);
+      ASSERT_EQ(Emu({"uninstall", kStudio}).ExitCode, 0);
+    } else {
+      // Not registered: the next change of the state removes what the kill left.
+      ASSERT_EQ(Emu({"fail", kStudio, "0"}).ExitCode, 1);
+      ASSERT_EQ(Emu({"set", "{00000000-0000-0000-0000-000000000000}", "A", "B"}).ExitCode, 1);
+    }
+    EXPECT_TRUE(EntryNames(root + "/cache").empty());
+  }
+  EXPECT_GT(step, 3);
+  EXPECT_EQ(FileContent(Info("LocalPackage")), bytes);
+}
+
+TEST_F(FaultRun, InstallRunKilledAtEachStepOfTheCommitsAndTheConfiguration) {
+  InstallStudio();
+  const std::string cached = Info("LocalPackage");
+  int step = 1;
+  for (;; ++step) {
+    ASSERT_LT(step, 50) << "the run never ended";
+    SCOPED_TRACE(step);
+    std::vector<std::pair<std::string, std::string>> environment = Environment();
+    environment.emplace_back("EMU_KILL_AT_STEP", std::to_string(step));
+    ProgramResult run = RunProgram(SPSETUP_EXE, {"/q"}, environment, scratch.Path());
+    // The registry reads whole, with the old version or the new one.
+    ProgramResult list = Emu({"list"});
+    ASSERT_EQ(list.ExitCode, 0) << list.Output;
+    std::string version = Info("VersionString");
+    EXPECT_TRUE(version == "5.1.8.0" || version == "5.2.0.0") << version;
+    // The cached database opens, each of its two edits whole or not made.
+    std::string component = Component(cached, "registry461");
+    EXPECT_TRUE(component == "Core" ||
+                component == "KYROX.kyrm.9A0AD67F_1899_4E39_B406_AAD935BD48BE")
+        << component;
+    if (run.ExitCode == 0) break;
+    ASSERT_EQ(run.ExitCode, -1) << run.Output;
+  }
+  EXPECT_GT(step, 6);
+  EXPECT_EQ(Info("VersionString"), "5.2.0.0");
+  EXPECT_EQ(Component(cached, "registry461"), "KYROX.kyrm.9A0AD67F_1899_4E39_B406_AAD935BD48BE");
+  // A later start of the service clears the commit directories the kills left.
+  ASSERT_EQ(Emu({"set", kStudio, "Note", "x"}).ExitCode, 0);
+  EXPECT_EQ(EntryNames(root + "/cache"), std::vector<std::string>{kStudio + ".msi"});
+}
+
 }  // namespace
