@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the test build (AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs every test: the unit and end-to-end tests,
-# the formatting check, the checks of the Windows executable, and the end-to-end scenarios
-# played on that executable under Wine.
+# the formatting check, a short run of every fuzzing harness, the checks of the Windows
+# executable, and the end-to-end scenarios played on that executable under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh
@@ -14,6 +14,11 @@ echo "== unit and end-to-end tests"
 cmake --preset test
 cmake --build --preset test -j "$(nproc)"
 ctest --preset test -j "$(nproc)"
+
+# ---- fuzzing: every harness of fuzz/ built, its seeds replayed, a few seconds of fuzzing
+echo "== fuzzing (a few seconds per harness)"
+scripts/fuzz.sh 3
+# ---- end of fuzzing
 
 echo "== Windows executable"
 .ci/check-windows-exe.sh

@@ -1,5 +1,6 @@
 // The emulated installer's handles, summary information and databases: real databases made
 // from table text, edited through the operations, read back with libmsi and msiinfo.
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "platform/posix/host.h"
 #include "platform/posix/installer_database.h"
+#include "platform/posix/installer_steps.h"
 #include "platform/posix/installer_summary.h"
 #include "support/msi_tables.h"
 #include "support/scratch_dir.h"
@@ -236,8 +239,15 @@ TEST_F(InstallerDatabaseTest, StoppedCommitLeavesTheOldDatabaseIntactAndOpenable
   UINT result = MsiDatabaseCommit(database.Get());
   posix::commitHookForTesting = nullptr;
   EXPECT_NE(result, ERROR_SUCCESS);
-  // The new database was complete beside the old one when the commit stopped.
-  EXPECT_EQ(std::filesystem::path(writtenSeen).parent_path(), Scratch.Path());
+  // The new database was complete beside the old one, in the handle's commit directory,
+  // when the commit stopped.
+  EXPECT_EQ(std::filesystem::path(writtenSeen).parent_path().parent_path(), Scratch.Path());
+  EXPECT_EQ(std::filesystem::path(writtenSeen)
+                .parent_path()
+                .filename()
+                .string()
+                .rfind(".cached.msi.commit-", 0),
+            0u);
   EXPECT_EQ(testing_support::ReadRows(writtenSeen, "SELECT Component_ FROM Registry"),
             (std::vector<std::vector<std::string>>{{"OldComponent"}, {"Changed"}}));
   EXPECT_EQ(testing_support::ExportTable(Path(), "Registry"), OriginalRegistry);
@@ -247,6 +257,78 @@ TEST_F(InstallerDatabaseTest, StoppedCommitLeavesTheOldDatabaseIntactAndOpenable
   reopened.Reset();
   database.Reset();
   EXPECT_EQ(testing_support::EntryNames(Scratch.Path()), std::vector<std::string>{"cached.msi"});
+}
+
+// A commit that cannot be completed leaves the database byte for byte as it was, and the
+// handle refuses further work instead of reading a file that is not whole.
+void ExpectFailedCommitChangedNothing(MSIHANDLE database, const std::string& before,
+                                      const std::string& path) {
+  EXPECT_EQ(testing_support::FileContent(path), before);
+  InstallerHandleHolder view;
+  EXPECT_EQ(MsiDatabaseOpenViewW(database, u"SELECT Registry FROM Registry", view.Receive()),
+            ERROR_FUNCTION_FAILED);
+  EXPECT_EQ(MsiDatabaseCommit(database), ERROR_FUNCTION_FAILED);
+  InstallerHandleHolder summary;
+  EXPECT_EQ(MsiGetSummaryInformationW(database, nullptr, 0, summary.Receive()),
+            ERROR_FUNCTION_FAILED);
+  EXPECT_EQ(testing_support::FileContent(path), before);
+}
+
+// The disk fills up half way through the new database: libmsi's writes fail (here by a file
+// size limit, which with SIGXFSZ ignored fails a write as a full disk does).
+TEST_F(InstallerDatabaseTest, CommitOnADiskThatFillsUpHalfWayKeepsTheOldDatabase) {
+  const std::string before = testing_support::FileContent(Path());
+  ASSERT_GT(before.size(), 4096u);
+  InstallerHandleHolder database;
+  ASSERT_EQ(MsiOpenDatabaseW(PathW().c_str(), MSIDBOPEN_TRANSACT, database.Receive()),
+            ERROR_SUCCESS);
+  EXPECT_EQ(ReplaceWhere(database.Get(), u"SELECT Registry,Component_ FROM Registry", u"other",
+                         u"Changed"),
+            1);
+  posix::InitializeProcess(0, nullptr);  // ignores SIGXFSZ, as every process of the host does
+  struct rlimit saved {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit limited = saved;
+  limited.rlim_cur = before.size() / 2;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  UINT result = MsiDatabaseCommit(database.Get());
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  EXPECT_EQ(result, ERROR_FUNCTION_FAILED);
+  ExpectFailedCommitChangedNothing(database.Get(), before, Path());
+  database.Reset();
+  EXPECT_EQ(testing_support::EntryNames(Scratch.Path()), std::vector<std::string>{"cached.msi"});
+}
+
+// Every flush and the move of a commit may fail (an I/O error, a disk that gives out): each
+// leaves the old database as it was.
+TEST_F(InstallerDatabaseTest, EachFailedStepOfACommitKeepsTheOldDatabase) {
+  const std::string before = testing_support::FileContent(Path());
+  for (int failing = 1; failing <= 3; ++failing) {
+    SCOPED_TRACE(failing);
+    InstallerHandleHolder database;
+    ASSERT_EQ(MsiOpenDatabaseW(PathW().c_str(), MSIDBOPEN_TRANSACT, database.Receive()),
+              ERROR_SUCCESS);
+    ReplaceWhere(database.Get(), u"SELECT Registry,Component_ FROM Registry", u"other", u"Changed");
+    static int stepsLeft;
+    stepsLeft = failing;
+    posix::fileStepHookForTesting = [](posix::FileStep, const std::string&) {
+      return --stepsLeft != 0;
+    };
+    UINT result = MsiDatabaseCommit(database.Get());
+    posix::fileStepHookForTesting = nullptr;
+    if (failing == 3) {
+      // The third step flushes the directory after the move: the new database is in place,
+      // but the commit could not be made to last and is reported failed.
+      EXPECT_EQ(result, ERROR_FUNCTION_FAILED);
+      EXPECT_EQ(testing_support::ReadRows(Path(), "SELECT Component_ FROM Registry"),
+                (std::vector<std::vector<std::string>>{{"OldComponent"}, {"Changed"}}));
+      continue;
+    }
+    EXPECT_EQ(result, ERROR_FUNCTION_FAILED);
+    ExpectFailedCommitChangedNothing(database.Get(), before, Path());
+    database.Reset();
+    EXPECT_EQ(testing_support::EntryNames(Scratch.Path()), std::vector<std::string>{"cached.msi"});
+  }
 }
 
 TEST_F(InstallerDatabaseTest, ProcessKilledBeforeTheMoveLeavesTheOldDatabase) {

@@ -192,3 +192,43 @@ TEST_F(InstallerEmuTest, BadInputChangesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// What killed commits, installs and uninstalls leave in the state is removed when
+// installer-emu next changes it; what is live (an open database's commit directory, a
+// registered product's package) stays.
+TEST_F(InstallerEmuTest, LeftoversOfInterruptedWorkAreRemovedAndLiveFilesKept) {
+  testing_support::ProductFacts facts;
+  facts.ProductCode = kProduct;
+  ASSERT_TRUE(testing_support::MakeProductDatabase(Scratch.Join("product.msi"), facts));
+  ASSERT_EQ(Emu({"install", Scratch.Join("product.msi")}).ExitCode, 0);
+  const std::string cache = Root() + "/cache";
+  const std::string cached = cache + "/" + kProduct + ".msi";
+  // A database held open for a commit, in this process: its commit directory is live.
+  testing_support::ScopedEnv root("EMU_INSTALLER_ROOT", Root());
+  InstallerHandleHolder open;
+  ASSERT_EQ(MsiOpenDatabaseW(Wide(cached).c_str(), MSIDBOPEN_TRANSACT, open.Receive()),
+            ERROR_SUCCESS);
+  std::vector<std::string> live = testing_support::EntryNames(cache);
+  ASSERT_EQ(live.size(), 2u);
+  // The leftovers: a commit directory nobody holds, with its output; a commit file of the
+  // earlier layout; unfinished copies; the package of a product that is not registered.
+  const std::string orphanCommit = cache + "/." + kProduct + ".msi.commit-AbC123";
+  std::filesystem::create_directory(orphanCommit);
+  std::filesystem::copy_file(cached, orphanCommit + "/" + kProduct + ".msi");
+  std::filesystem::copy_file(cached, cache + "/." + kProduct + ".msi.commit-Old123");
+  std::filesystem::copy_file(cached, cache + "/" + kProduct + ".msi.new-Xy12Zq");
+  std::filesystem::copy_file(cached, cache + "/{6F1C8A2E-5A1B-4C3D-9E8F-00000000B222}.msi");
+  std::ofstream(Root() + "/products/" + kProduct + ".product.new-Qq34Rt") << "half";
+
+  ProgramResult set = Emu({"set", kProduct, "Note", "x"});
+  ASSERT_EQ(set.ExitCode, 0) << set.Output;
+  EXPECT_EQ(testing_support::EntryNames(cache), live);
+  EXPECT_EQ(testing_support::EntryNames(Root() + "/products"),
+            std::vector<std::string>{std::string(kProduct) + ".product"});
+  // The live database still commits.
+  EXPECT_EQ(MsiDatabaseCommit(open.Get()), ERROR_SUCCESS);
+}
+
+}  // namespace

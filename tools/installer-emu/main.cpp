@@ -10,7 +10,8 @@
 //   installer-emu rows CODE TABLE
 //
 // Every command either does all it says or changes nothing; a failure is one line on
-// standard error and exit code 1 (2 for a command line it does not understand).
+// standard error and exit code 1 (2 for a command line it does not understand). The
+// commands that change the state first remove what interrupted earlier work left behind.
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,6 +25,7 @@
 #include "platform/posix/installer_handles.h"
 #include "platform/posix/installer_journal.h"
 #include "platform/posix/installer_registry.h"
+#include "platform/posix/installer_steps.h"
 
 // installer-emu carries no resources of its own; the host's module table stays empty.
 extern "C" const platform::posix::EmbeddedResource spsetup_embedded_resources[1] = {};
@@ -85,16 +87,21 @@ int LoadProduct(const std::string& code, emu::ProductEntry& entry) {
 }
 
 int Install(const std::string& package, bool advertise) {
-  // 1. The package must be a product database (a patch is not) with the four properties.
-  if (access(package.c_str(), R_OK) != 0) return Fail("cannot read " + package);
+  // 1. The package must be a regular file (found out without blocking on a FIFO) and a
+  //    product database (a patch is not) with the four properties.
+  emu::ScopedFileDescriptor file = emu::OpenRegularFile(package);
+  if (!file) {
+    return Fail(errno == EINVAL ? package + " is not a regular file" : "cannot read " + package);
+  }
+  const std::string pinned = emu::PinnedPath(file.Get());
   emu::QuietLibmsi();
   emu::GErrorHolder error;
   emu::GObjectPtr<LibmsiDatabase> asPatch(libmsi_database_new(
-      package.c_str(), LIBMSI_DB_FLAGS_READONLY | LIBMSI_DB_FLAGS_PATCH, nullptr, &error.Error));
+      pinned.c_str(), LIBMSI_DB_FLAGS_READONLY | LIBMSI_DB_FLAGS_PATCH, nullptr, &error.Error));
   if (asPatch) return Fail(package + " is a patch package, not a product database");
   error.Clear();
   emu::GObjectPtr<LibmsiDatabase> database(
-      libmsi_database_new(package.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error.Error));
+      libmsi_database_new(pinned.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error.Error));
   if (!database) return Fail(package + " is not an installer database");
   emu::ProductEntry entry;
   entry.State = advertise ? platform::INSTALLSTATE_ADVERTISED : platform::INSTALLSTATE_DEFAULT;
@@ -112,6 +119,7 @@ int Install(const std::string& package, bool advertise) {
   // 2. Under the registry lock: refuse a product already there, cache the package, register.
   emu::ScopedFileDescriptor lock = emu::LockFile(emu::RegistryLockPath(), true);
   if (!lock) return Fail("cannot lock the registry in " + emu::InstallerRoot());
+  emu::RemoveLeftovers();
   emu::ProductEntry existing;
   if (emu::ReadProduct(entry.Code, existing) != emu::ProductRead::Missing) {
     return Fail("product " + entry.Code + " is already registered; uninstall it first");
@@ -135,6 +143,7 @@ int Install(const std::string& package, bool advertise) {
 int Uninstall(const std::string& code) {
   emu::ScopedFileDescriptor lock = emu::LockFile(emu::RegistryLockPath(), true);
   if (!lock) return Fail("cannot lock the registry in " + emu::InstallerRoot());
+  emu::RemoveLeftovers();
   if (!emu::IsProductCode(code)) return Fail("not a product code: " + code);
   emu::ProductEntry entry;
   std::string problem;
@@ -146,7 +155,7 @@ int Uninstall(const std::string& code) {
   // The cached package goes with its entry (a damaged entry leaves it: its path is unknown).
   if (read == emu::ProductRead::Found) {
     if (const std::string* cached = emu::FindProperty(entry, "LocalPackage")) {
-      if (cached->rfind(emu::CacheDirectory() + "/", 0) == 0) unlink(cached->c_str());
+      if (cached->rfind(emu::CacheDirectory() + "/", 0) == 0) emu::UnlinkStep(*cached);
     }
   }
   return 0;
@@ -205,6 +214,7 @@ template <typename Change>
 int Update(const std::string& code, Change change) {
   emu::ScopedFileDescriptor lock = emu::LockFile(emu::RegistryLockPath(), true);
   if (!lock) return Fail("cannot lock the registry in " + emu::InstallerRoot());
+  emu::RemoveLeftovers();
   emu::ProductEntry entry;
   if (int failed = LoadProduct(code, entry)) return failed;
   if (int refused = change(entry)) return refused;
@@ -297,6 +307,7 @@ int Rows(const std::string& code, const std::string& table) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  emu::InitializeProcess(argc, argv);
   std::vector<std::string> arguments(argv + 1, argv + argc);
   if (arguments.empty()) return Usage("no command");
   const std::string& command = arguments[0];

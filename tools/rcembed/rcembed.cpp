@@ -118,15 +118,21 @@ class Preprocessor {
   // Finds a file named in `where`'s file: beside it, then in the include directories.
   std::optional<fs::path> Resolve(const std::string& name, const fs::path& besideDirectory,
                                   bool searchBeside) const {
+    // Only a regular file is a script or header: a directory (`#include "."`) or a FIFO
+    // is no candidate. Asking the file system's status never blocks.
+    auto isFile = [](const fs::path& candidate) {
+      std::error_code error;
+      return fs::is_regular_file(candidate, error);
+    };
     fs::path given(name);
     if (given.is_absolute()) {
-      return fs::exists(given) ? std::optional<fs::path>(given) : std::nullopt;
+      return isFile(given) ? std::optional<fs::path>(given) : std::nullopt;
     }
-    if (searchBeside && fs::exists(besideDirectory / given)) {
+    if (searchBeside && isFile(besideDirectory / given)) {
       return fs::absolute(besideDirectory / given).lexically_normal();
     }
     for (const fs::path& directory : includeDirectories_) {
-      if (fs::exists(directory / given)) return fs::absolute(directory / given).lexically_normal();
+      if (isFile(directory / given)) return fs::absolute(directory / given).lexically_normal();
     }
     return std::nullopt;
   }
@@ -134,6 +140,8 @@ class Preprocessor {
  private:
   void ReadFile(const fs::path& path, std::vector<Token>& out, int depth) {
     if (depth > 32) Fail(path.string(), "#include nested too deeply");
+    std::error_code status;
+    if (!fs::is_regular_file(path, status)) Fail("", path.string() + " is not a regular file");
     std::ifstream in(path, std::ios::binary);
     if (!in) Fail("", "cannot read " + path.string());
     filesRead_.insert(fs::absolute(path).lexically_normal());
@@ -374,7 +382,7 @@ class Preprocessor {
       if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') {
         std::string file = rest.substr(1, rest.size() - 2);
         auto found = Resolve(file, path.parent_path(), true);
-        if (!found) Fail(where, "cannot find included file \"" + file + "\"");
+        if (!found) Fail(where, "cannot find included file \"" + file + "\" (a regular file)");
         ReadFile(*found, out, depth + 1);
         return;
       }
@@ -972,14 +980,24 @@ bool SameAsCompiled(const std::vector<Resource>& resources, const fs::path& comp
     return result;
   };
   std::map<std::tuple<ResourceKey, ResourceKey, std::uint16_t>, std::vector<std::uint8_t>> theirs;
+  // Every entry's header holds its two sizes, a type and a name (2 bytes each at the least)
+  // and 16 bytes of fixed fields from a 4-byte boundary: a smaller header is no entry (and
+  // one of 0 would never advance).
+  constexpr std::uint32_t kSmallestHeader = 28;
   for (std::size_t at = 0; at < bytes.size();) {
+    const std::string where = compiled.string() + ": entry at byte " + std::to_string(at);
     const std::uint32_t dataSize = dword(at), headerSize = dword(at + 4);
+    if (headerSize < kSmallestHeader) {
+      Fail(where, "header size " + std::to_string(headerSize) + " is less than " +
+                      std::to_string(kSmallestHeader));
+    }
     std::size_t field = at + 8;
     ResourceKey type = key(field);
     ResourceKey name = key(field);
     field = (field + 3) & ~std::size_t{3};
+    if (field + 16 > at + headerSize) Fail(where, "names run past the header");
     const std::uint16_t language = word(field + 6);
-    if (at + headerSize + dataSize > bytes.size()) Fail("", compiled.string() + " is cut short");
+    if (std::uint64_t{at} + headerSize + dataSize > bytes.size()) Fail(where, "cut short");
     if (!(dataSize == 0 && type.Text.empty() && type.Id == 0)) {  // the file's lead entry
       theirs[{type, name, language}].assign(bytes.begin() + at + headerSize,
                                             bytes.begin() + at + headerSize + dataSize);
@@ -1098,6 +1116,9 @@ int main(int argc, char** argv) {
     return 1;
   } catch (const fs::filesystem_error& error) {
     std::fprintf(stderr, "rcembed: %s\n", error.what());
+    return 1;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "rcembed: %s: %s\n", scriptPath.c_str(), error.what());
     return 1;
   }
   return 0;

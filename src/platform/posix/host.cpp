@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,6 +72,8 @@ void InitializeProcess(int argc, char** argv) {
   // A write into a pipe whose reader has gone fails (ERROR_NO_DATA), as on Windows, rather
   // than ending the process.
   ::signal(SIGPIPE, SIG_IGN);
+  // A file-size limit makes a write fail (ERROR_DISK_FULL) rather than end the process.
+  ::signal(SIGXFSZ, SIG_IGN);
 }
 
 HINSTANCE MainModule() {
@@ -296,6 +299,29 @@ bool SyncPath(const std::string& path, int flags) {
       ::open(path.c_str(), flags | O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   return file && ::fsync(file.Get()) == 0;
 }
+
+std::vector<std::string> DirectoryEntries(const std::string& path) {
+  std::vector<std::string> names;
+  std::unique_ptr<DIR, int (*)(DIR*)> directory(::opendir(path.c_str()), &::closedir);
+  if (directory == nullptr) return names;
+  while (const dirent* item = ::readdir(directory.get())) {
+    std::string name = item->d_name;
+    if (name != "." && name != "..") names.push_back(std::move(name));
+  }
+  return names;
+}
+
+ScopedFileDescriptor OpenRegularFile(const std::string& path) {
+  ScopedFileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  struct stat info {};
+  if (file && (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))) {
+    file.Reset();
+    errno = EINVAL;
+  }
+  return file;
+}
+
+std::string PinnedPath(int descriptor) { return "/proc/self/fd/" + std::to_string(descriptor); }
 
 void SetLastErrorFromErrno(int error) {
   DWORD code;

@@ -23,8 +23,10 @@ struct EmbeddedResource {
   const unsigned char* End;
 };
 
-// Records argv for GetCommandLineW and settles the user default locale. Called first
-// by main; tests may call it again to stand for another process start.
+// Records argv for GetCommandLineW and settles the user default locale; ignores SIGXFSZ, so
+// that a write beyond a file-size limit fails (ERROR_DISK_FULL) instead of killing the
+// process before it cleans up. Called first by main; tests may call it again to stand for
+// another process start.
 void InitializeProcess(int argc, char** argv);
 
 // argv as InitializeProcess recorded it (empty before).
@@ -78,6 +80,17 @@ using ScopedFileDescriptor = ScopedHandle<FileDescriptorTraits>;
 
 // Maps the errno of a failed system call to the Windows last-error code and sets it.
 void SetLastErrorFromErrno(int error);
+
+// The names in directory `path`, without "." and ".."; empty when it cannot be read.
+std::vector<std::string> DirectoryEntries(const std::string& path);
+
+// Opens `path` read-only when it names a regular file (a link to one included), found out
+// without blocking: a FIFO, device, socket or directory is refused (errno EINVAL), never
+// waited on. An invalid holder with errno set otherwise.
+ScopedFileDescriptor OpenRegularFile(const std::string& path);
+// A path naming the very file open on `descriptor` (/proc/self/fd/N), for a library that
+// opens files by name: it cannot be swapped for another file between the check and the open.
+std::string PinnedPath(int descriptor);
 
 }  // namespace platform::posix
 

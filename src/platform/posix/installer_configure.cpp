@@ -2,6 +2,7 @@
 // product with the patches its command line names.
 #include "platform/posix/installer_configure.h"
 
+#include <mutex>
 #include <optional>
 
 #include "platform/posix/host.h"
@@ -55,9 +56,12 @@ struct PatchFacts {
 // Checks that `path` is a patch package for the product `code` and reads what it brings:
 // 0, or 1635 (no patch package), 1642 (not for this product), 1636 (no patch code).
 UINT ReadPatch(const std::string& path, const std::string& code, PatchFacts& facts) {
+  ScopedFileDescriptor file = OpenRegularFile(path);
+  if (!file) return ERROR_PATCH_PACKAGE_OPEN_FAILED;
   GErrorHolder error;
-  GObjectPtr<LibmsiDatabase> patch(libmsi_database_new(
-      path.c_str(), LIBMSI_DB_FLAGS_READONLY | LIBMSI_DB_FLAGS_PATCH, nullptr, &error.Error));
+  GObjectPtr<LibmsiDatabase> patch(
+      libmsi_database_new(PinnedPath(file.Get()).c_str(),
+                          LIBMSI_DB_FLAGS_READONLY | LIBMSI_DB_FLAGS_PATCH, nullptr, &error.Error));
   if (!patch) return ERROR_PATCH_PACKAGE_OPEN_FAILED;
   GObjectPtr<LibmsiSummaryInfo> summary(libmsi_summary_info_new(patch.get(), 0, &error.Error));
   if (!summary) return ERROR_PATCH_PACKAGE_OPEN_FAILED;
@@ -188,7 +192,13 @@ UINT Reconfigure(const std::string& code, const ProductEntry& entry, LPCWSTR com
   // 1. One configuration at a time, across processes, for the whole configuration.
   ScopedFileDescriptor running = LockFile(ConfigureLockPath(), false);
   if (!running) return ERROR_INSTALL_ALREADY_RUNNING;
-  // 2. A forced result is used up now; a failure leaves the product as it is.
+  // 2. The first configuration of a process clears what interrupted work left in the
+  //    service's state. A forced result is used up now; a failure leaves the product as it is.
+  static std::once_flag cleaned;
+  std::call_once(cleaned, [] {
+    ScopedFileDescriptor lock = LockFile(RegistryLockPath(), true);
+    if (lock) RemoveLeftovers();
+  });
   std::optional<UINT> forced;
   if (UINT taken = TakeForcedResult(code, forced); taken != ERROR_SUCCESS) return taken;
   if (forced && !IsSuccessResult(*forced)) return *forced;
@@ -221,15 +231,17 @@ UINT Reconfigure(const std::string& code, const ProductEntry& entry, LPCWSTR com
     patches.push_back(std::move(facts));
     nativePaths.push_back(native);
   }
-  // 4. The product's cached installation database must open.
+  // 4. The product's cached installation database must be a regular file (a FIFO or device
+  //    is refused, never waited on) that opens as a database.
   const std::string* localPackage = FindProperty(entry, "LocalPackage");
+  if (localPackage == nullptr) return ERROR_INSTALL_PACKAGE_INVALID;
+  ScopedFileDescriptor file = OpenRegularFile(*localPackage);
+  if (!file) return ERROR_INSTALL_PACKAGE_OPEN_FAILED;
   GErrorHolder error;
-  GObjectPtr<LibmsiDatabase> cached(
-      localPackage == nullptr ? nullptr
-                              : libmsi_database_new(localPackage->c_str(), LIBMSI_DB_FLAGS_READONLY,
-                                                    nullptr, &error.Error));
+  GObjectPtr<LibmsiDatabase> cached(libmsi_database_new(
+      PinnedPath(file.Get()).c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error.Error));
   if (!cached) return ERROR_INSTALL_PACKAGE_INVALID;
-  // 6. Apply: the patches' transforms go into the cached database, and the product takes the
+  // 5. Apply: the patches' transforms go into the cached database, and the product takes the
   //    version the patched database holds.
   if (!patches.empty()) {
     std::string patchedVersion;

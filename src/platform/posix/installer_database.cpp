@@ -2,7 +2,9 @@
 // queries, records, writing a fetched row back, and the crash-safe commit.
 #include "platform/posix/installer_database.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 
 #include "platform/posix/host.h"
 #include "platform/posix/installer_handles.h"
+#include "platform/posix/installer_steps.h"
 
 namespace platform {
 namespace posix {
@@ -18,10 +21,14 @@ namespace posix {
 CommitHook commitHookForTesting = nullptr;
 
 DatabaseObject::~DatabaseObject() {
-  // libmsi removes its own output files when the database is released; a commit stopped
-  // before its move can leave the first one, which is ours to remove.
+  // libmsi removes its own output files when the database is released; what a stopped
+  // commit left in the commit directory is ours to remove, and the directory with it.
   Database.reset();
-  if (!PersistPath.empty()) unlink(PersistPath.c_str());
+  if (CommitDirectory.empty()) return;
+  for (const std::string& name : DirectoryEntries(CommitDirectory)) {
+    UnlinkStep(CommitDirectory + "/" + name);
+  }
+  rmdir(CommitDirectory.c_str());
 }
 
 namespace {
@@ -29,6 +36,86 @@ namespace {
 std::string BaseNameOf(const std::string& path) {
   std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Makes the commit directory of a transacted database at `path` and locks it: first under
+// an ".opening-" name that no cleanup takes, renamed to its ".commit-" name only once
+// locked, so that a cleanup never sees it unlocked while it lives. False with errno set.
+bool MakeCommitDirectory(const std::string& path, DatabaseObject& object) {
+  const std::string prefix = DirectoryOf(path) + "/." + BaseNameOf(path);
+  std::string opening = prefix + ".opening-XXXXXX";
+  if (mkdtemp(opening.data()) == nullptr) return false;
+  ScopedFileDescriptor lock(open(opening.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  std::string committing = prefix + kCommitDirectoryInfix + opening.substr(opening.size() - 6);
+  if (!lock || flock(lock.Get(), LOCK_EX | LOCK_NB) != 0 ||
+      renameat2(AT_FDCWD, opening.c_str(), AT_FDCWD, committing.c_str(), RENAME_NOREPLACE) != 0) {
+    int error = errno;
+    rmdir(opening.c_str());
+    errno = error;
+    return false;
+  }
+  object.CommitDirectory = committing;
+  object.CommitLock = std::move(lock);
+  return true;
+}
+
+// Checks that the file libmsi wrote at `written` is a whole database: a regular, non-empty
+// file that opens as one and whose tables can be listed. libmsi reports no failed write or
+// flush of its output; its writer leaves the output missing (or the name as it was) when
+// one fails, and a file cut short does not open.
+bool IsWholeDatabase(const std::string& written) {
+  ScopedFileDescriptor file = OpenRegularFile(written);
+  struct stat status {};
+  if (!file || fstat(file.Get(), &status) != 0 || status.st_size == 0) return false;
+  GErrorHolder error;
+  GObjectPtr<LibmsiDatabase> database(libmsi_database_new(
+      PinnedPath(file.Get()).c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error.Error));
+  if (!database) return false;
+  GObjectPtr<LibmsiQuery> tables(
+      libmsi_query_new(database.get(), "SELECT `Name` FROM `_Tables`", &error.Error));
+  if (!tables || !libmsi_query_execute(tables.get(), nullptr, &error.Error)) return false;
+  while (GObjectPtr<LibmsiRecord> row{libmsi_query_fetch(tables.get(), nullptr)}) {
+  }
+  libmsi_query_close(tables.get(), nullptr);
+  return true;
+}
+
+// The commit of a transacted database, in the order that keeps the old file whole until
+// the new one is: write, check, make durable, move. Any failure leaves `object.Path` as it
+// was and returns ERROR_FUNCTION_FAILED, with the last error from the system call that
+// failed where there is one.
+UINT CommitTransacted(DatabaseObject& object) {
+  // 1. libmsi writes the whole new database into the commit directory and reads on from
+  //    it; its path property names that file.
+  struct stat status {};
+  const bool hadFile = stat(object.Path.c_str(), &status) == 0;
+  GErrorHolder error;
+  if (!libmsi_database_commit(object.Database.get(), &error.Error)) return ERROR_FUNCTION_FAILED;
+  gchar* writtenPath = nullptr;
+  g_object_get(object.Database.get(), "path", &writtenPath, nullptr);
+  const std::string written = writtenPath != nullptr ? writtenPath : "";
+  g_free(writtenPath);
+  if (written.empty() || written == object.Path) return ERROR_FUNCTION_FAILED;
+  // 2. It must be whole: a disk that filled up leaves it missing, empty or cut short.
+  if (!IsWholeDatabase(written)) {
+    SetLastError(ERROR_WRITE_FAULT);
+    return ERROR_FUNCTION_FAILED;
+  }
+  // 3. The old file's permissions, and the bytes on the disk before the name is used.
+  if ((hadFile && chmod(written.c_str(), status.st_mode & 07777) != 0) || !SyncStep(written, 0)) {
+    SetLastErrorFromErrno(errno);
+    return ERROR_FUNCTION_FAILED;
+  }
+  if (commitHookForTesting != nullptr && !commitHookForTesting(written, object.Path)) {
+    return ERROR_FUNCTION_FAILED;
+  }
+  // 4. One rename puts it in place: whoever opens the path sees the old file or the new one;
+  //    the directory's flush makes the new name last.
+  if (!RenameStep(written, object.Path) || !SyncStep(DirectoryOf(object.Path), O_DIRECTORY)) {
+    SetLastErrorFromErrno(errno);
+    return ERROR_FUNCTION_FAILED;
+  }
+  return ERROR_SUCCESS;
 }
 
 // The query's tokens as far as finding its table needs: words, `quoted names`, 'strings'
@@ -344,24 +431,21 @@ UINT MsiOpenDatabaseW(LPCWSTR path, LPCWSTR persist, MSIHANDLE* database) {
   auto object = std::make_shared<posix::DatabaseObject>();
   if (!posix::ResolveWindowsPath(path, object->Path)) return ERROR_OPEN_FAILED;
   object->ReadOnly = mode == reinterpret_cast<ULONG_PTR>(MSIDBOPEN_READONLY);
-  struct stat status;
-  if (stat(object->Path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-    return ERROR_OPEN_FAILED;
-  }
+  // The database must be a regular file, found out without blocking; libmsi then reads that
+  // very file.
+  posix::ScopedFileDescriptor file = posix::OpenRegularFile(object->Path);
+  if (!file) return ERROR_OPEN_FAILED;
+  const std::string pinned = posix::PinnedPath(file.Get());
   posix::GErrorHolder error;
   if (object->ReadOnly) {
     object->Database.reset(
-        libmsi_database_new(object->Path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error.Error));
+        libmsi_database_new(pinned.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error.Error));
   } else {
-    // A commit is written to a file of its own beside the database (same file system, so
-    // the move onto the database is one rename), under a name no other opener can take.
-    std::string persistPath = posix::DirectoryOf(object->Path) + "/." +
-                              posix::BaseNameOf(object->Path) + ".commit-XXXXXX";
-    int reserved = mkstemp(persistPath.data());
-    if (reserved < 0) return ERROR_OPEN_FAILED;
-    close(reserved);
-    object->PersistPath = persistPath;
-    object->Database.reset(libmsi_database_new(object->Path.c_str(), LIBMSI_DB_FLAGS_TRANSACT,
+    // Commits are written into a directory of the database's own beside it (same file
+    // system, so the move onto the database is one rename).
+    if (!posix::MakeCommitDirectory(object->Path, *object)) return ERROR_OPEN_FAILED;
+    const std::string persistPath = object->CommitDirectory + "/" + posix::BaseNameOf(object->Path);
+    object->Database.reset(libmsi_database_new(pinned.c_str(), LIBMSI_DB_FLAGS_TRANSACT,
                                                persistPath.c_str(), &error.Error));
   }
   if (!object->Database) return ERROR_OPEN_FAILED;
@@ -374,6 +458,7 @@ UINT MsiDatabaseOpenViewW(MSIHANDLE database, LPCWSTR query, MSIHANDLE* view) {
   std::lock_guard<std::recursive_mutex> guard(posix::InstallerLock());
   auto opened = posix::FindHandle<posix::DatabaseObject>(database);
   if (!opened) return ERROR_INVALID_HANDLE;
+  if (opened->Failed) return ERROR_FUNCTION_FAILED;
   auto object = std::make_shared<posix::ViewObject>();
   object->Database = opened;
   object->Query = posix::ToUtf8(query);
@@ -413,6 +498,7 @@ UINT MsiViewExecute(MSIHANDLE view, MSIHANDLE parameters) {
   object->Rows.clear();
   object->Next = 0;
   object->Executed = false;
+  if (object->Database->Failed) return ERROR_FUNCTION_FAILED;
   posix::GErrorHolder error;
   LibmsiDatabase* database = object->Database->Database.get();
   posix::GObjectPtr<LibmsiQuery> query(
@@ -488,7 +574,7 @@ UINT MsiViewModify(MSIHANDLE view, MSIMODIFY mode, MSIHANDLE record) {
   // The emulated service writes rows back by replacement or update only, the modes the
   // system uses; and only through a view of one table, on a database opened for writing.
   if ((mode != MSIMODIFY_REPLACE && mode != MSIMODIFY_UPDATE) || object->Table.empty() ||
-      !object->Executed || object->Database->ReadOnly) {
+      !object->Executed || object->Database->ReadOnly || object->Database->Failed) {
     return ERROR_FUNCTION_FAILED;
   }
   if (mode == MSIMODIFY_UPDATE) return posix::UpdateRow(*object, *row);
@@ -500,29 +586,11 @@ UINT MsiDatabaseCommit(MSIHANDLE database) {
   std::lock_guard<std::recursive_mutex> guard(posix::InstallerLock());
   auto object = posix::FindHandle<posix::DatabaseObject>(database);
   if (!object) return ERROR_INVALID_HANDLE;
+  if (object->Failed) return ERROR_FUNCTION_FAILED;
   if (object->ReadOnly) return ERROR_SUCCESS;  // nothing to write, as for the installer
-  // 1. libmsi writes the whole new database to a file beside the old one and reads on from
-  //    it; its path property names that file.
-  struct stat status;
-  const bool hadFile = stat(object->Path.c_str(), &status) == 0;
-  posix::GErrorHolder error;
-  if (!libmsi_database_commit(object->Database.get(), &error.Error)) return ERROR_FUNCTION_FAILED;
-  gchar* writtenPath = nullptr;
-  g_object_get(object->Database.get(), "path", &writtenPath, nullptr);
-  std::string written = writtenPath != nullptr ? writtenPath : "";
-  g_free(writtenPath);
-  if (written.empty() || written == object->Path) return ERROR_FUNCTION_FAILED;
-  // 2. The new file gets the old one's permissions and reaches the disk before it is used.
-  if (hadFile) chmod(written.c_str(), status.st_mode & 07777);
-  if (!posix::SyncPath(written, 0)) return ERROR_FUNCTION_FAILED;
-  if (posix::commitHookForTesting != nullptr &&
-      !posix::commitHookForTesting(written, object->Path)) {
-    return ERROR_FUNCTION_FAILED;
-  }
-  // 3. One rename puts it in place: whoever opens the path sees the old file or the new one.
-  if (rename(written.c_str(), object->Path.c_str()) != 0) return ERROR_FUNCTION_FAILED;
-  posix::SyncPath(posix::DirectoryOf(object->Path), O_DIRECTORY);
-  return ERROR_SUCCESS;
+  UINT result = posix::CommitTransacted(*object);
+  if (result != ERROR_SUCCESS) object->Failed = true;
+  return result;
 }
 
 }  // namespace platform

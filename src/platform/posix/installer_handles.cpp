@@ -73,11 +73,14 @@ void QuietLibmsi() {
 
 GObjectPtr<LibmsiDatabase> OpenInstallerFileReadOnly(const std::string& path) {
   QuietLibmsi();
+  ScopedFileDescriptor file = OpenRegularFile(path);
+  if (!file) return nullptr;
+  const std::string pinned = PinnedPath(file.Get());
   for (guint flags :
        {guint{LIBMSI_DB_FLAGS_READONLY}, guint{LIBMSI_DB_FLAGS_READONLY | LIBMSI_DB_FLAGS_PATCH}}) {
     GErrorHolder error;
     GObjectPtr<LibmsiDatabase> database(
-        libmsi_database_new(path.c_str(), flags, nullptr, &error.Error));
+        libmsi_database_new(pinned.c_str(), flags, nullptr, &error.Error));
     if (database) return database;
   }
   return nullptr;

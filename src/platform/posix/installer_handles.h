@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/host.h"
 
 namespace platform::posix {
 
@@ -47,9 +48,15 @@ struct DatabaseObject {
   GObjectPtr<LibmsiDatabase> Database;
   std::string Path;  // the database file the handle stands for
   bool ReadOnly = true;
-  // Transacted: the unique file beside Path that libmsi writes the first commit to, before
-  // MsiDatabaseCommit moves it onto Path. Removed, if still there, when the object ends.
-  std::string PersistPath;
+  // Transacted: a directory of its own beside Path (".NAME.commit-XXXXXX") that libmsi
+  // writes each commit into before MsiDatabaseCommit moves it onto Path. Locked while the
+  // object lives, so that a later start of the service tells it from the leftover of a
+  // killed process; removed with what it holds when the object ends.
+  std::string CommitDirectory;
+  ScopedFileDescriptor CommitLock;
+  // A commit failed: libmsi may now read from a file that is not whole, so the handle
+  // takes no more work (ERROR_FUNCTION_FAILED).
+  bool Failed = false;
   DatabaseObject() = default;
   DatabaseObject(const DatabaseObject&) = delete;
   DatabaseObject& operator=(const DatabaseObject&) = delete;
@@ -115,7 +122,7 @@ bool RemoveHandle(MSIHANDLE handle);
 void QuietLibmsi();
 
 // Opens an installer file read-only, as a database or else as a patch. nullptr when it is
-// neither (or missing).
+// neither, missing, or not a regular file (checked without blocking).
 GObjectPtr<LibmsiDatabase> OpenInstallerFileReadOnly(const std::string& path);
 
 // Copies `value` into a caller's buffer the way the installer does: capacity *count in

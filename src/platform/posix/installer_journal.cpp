@@ -66,9 +66,12 @@ std::string JournalPath(const std::string& code) {
 void ReadJournalRows(const std::string& path, ConfigureCall& call) {
   std::lock_guard<std::recursive_mutex> guard(InstallerLock());
   QuietLibmsi();
+  // A cached package that is no regular file (a FIFO, a device) is never waited on.
+  ScopedFileDescriptor file = OpenRegularFile(path);
+  if (!file) return;
   GErrorHolder error;
-  GObjectPtr<LibmsiDatabase> database(
-      libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error.Error));
+  GObjectPtr<LibmsiDatabase> database(libmsi_database_new(
+      PinnedPath(file.Get()).c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error.Error));
   if (!database) return;
   call.DatabaseRead = true;
   std::vector<Row> sequence =

@@ -477,6 +477,23 @@ std::string PropertyValue(LibmsiDatabase* database, const char* name) {
   return value;
 }
 
+// Whether the database's PatchPackage table, which a patch's own transform fills, holds
+// the patch `patchCode` already.
+bool HoldsPatch(LibmsiDatabase* database, const std::string& patchCode) {
+  GErrorHolder error;
+  GObjectPtr<LibmsiQuery> query(libmsi_query_new(
+      database, "SELECT `PatchId` FROM `PatchPackage` WHERE `PatchId` = ?", &error.Error));
+  if (!query) return false;
+  GObjectPtr<LibmsiRecord> key(libmsi_record_new(1));
+  libmsi_record_set_string(key.get(), 1, patchCode.c_str());
+  bool held = false;
+  if (libmsi_query_execute(query.get(), key.get(), &error.Error)) {
+    held = GObjectPtr<LibmsiRecord>{libmsi_query_fetch(query.get(), nullptr)} != nullptr;
+    libmsi_query_close(query.get(), nullptr);
+  }
+  return held;
+}
+
 ProductFacts ReadProductFacts(LibmsiDatabase* database) {
   return {PropertyValue(database, "ProductCode"), PropertyValue(database, "ProductVersion"),
           PropertyValue(database, "UpgradeCode"), PropertyValue(database, "ProductLanguage")};
@@ -558,7 +575,10 @@ UINT ApplyPackage(const std::string& package, LibmsiDatabase* database,
   for (char& c : patchCode) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
-  if (patchCode.size() == 38 && appliedPatches.find(patchCode) != std::string::npos) {
+  // Applied already: recorded on the product, or in the database though not recorded yet
+  // (a configuration ended between the commit of the database and that of the registry).
+  if (patchCode.size() == 38 &&
+      (appliedPatches.find(patchCode) != std::string::npos || HoldsPatch(database, patchCode))) {
     return ERROR_SUCCESS;
   }
   const ProductFacts product = ReadProductFacts(database);

@@ -24,8 +24,8 @@ namespace platform::posix {
 
 // Applies, in order, the transforms of the patch packages at `patches` that fit the product
 // whose cached database is `database`, then commits the database as MsiDatabaseCommit does.
-// A package whose patch code is in `appliedPatches` (the product's ";"-separated list) is in
-// the database already and is left out.
+// A package whose patch code is in `appliedPatches` (the product's ";"-separated list) or in
+// the database's PatchPackage table is in the database already and is left out.
 // Returns 0 and the ProductVersion the patched Property table holds in `productVersion`;
 // ERROR_PATCH_TARGET_NOT_FOUND (1642) when a package holds no data transform that fits the
 // product; ERROR_INSTALL_TRANSFORM_FAILURE (1624) when a fitting transform cannot be read or

@@ -13,12 +13,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
+#include <unordered_map>
 
 #include "platform/posix/host.h"
+#include "platform/posix/installer_database.h"
 #include "platform/posix/installer_handles.h"
+#include "platform/posix/installer_steps.h"
 
 namespace platform {
 namespace posix {
@@ -122,15 +123,46 @@ bool ParseNumber(std::string_view text, long long low, long long high, long long
   return errno == 0 && *end == '\0' && value >= low && value <= high;
 }
 
-bool ParseProduct(const std::string& content, ProductEntry& entry, std::string& problem) {
-  std::istringstream lines(content);
-  std::string line;
-  if (!std::getline(lines, line) || line != kProductHeader) {
+std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+// The whole content of the regular file at `path`, which is found out without blocking.
+// False with errno set (EINVAL for a FIFO, device or directory).
+bool ReadRegularFile(const std::string& path, std::string& content) {
+  ScopedFileDescriptor file = OpenRegularFile(path);
+  if (!file) return false;
+  content.clear();
+  char buffer[65536];
+  while (true) {
+    ssize_t got = read(file.Get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    content.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+}  // namespace
+
+// Reads an entry in one pass: each line is looked at once and each property found by its
+// name in a table, so the time grows with the size of the entry, not with its square.
+bool ParseProduct(std::string_view content, ProductEntry& entry, std::string& problem) {
+  std::size_t start = 0;
+  auto nextLine = [&](std::string_view& line) {
+    if (start >= content.size()) return false;
+    std::size_t end = content.find('\n', start);
+    if (end == std::string_view::npos) end = content.size();
+    line = content.substr(start, end - start);
+    start = end + 1;
+    return true;
+  };
+  std::string_view line;
+  if (!nextLine(line) || line != kProductHeader) {
     problem = "not a product entry (bad first line)";
     return false;
   }
   bool sawState = false;
-  while (std::getline(lines, line)) {
+  std::unordered_map<std::string, std::size_t> propertyAt;
+  while (nextLine(line)) {
     std::vector<std::string_view> fields = SplitTabs(line);
     long long number = 0;
     if (fields[0] == "state" && fields.size() == 2 && ParseNumber(fields[1], -2, 10, number) &&
@@ -144,12 +176,17 @@ bool ParseProduct(const std::string& content, ProductEntry& entry, std::string& 
       std::string name;
       std::string value;
       if (!Unescape(fields[1], name) || !IsPropertyName(name) || !Unescape(fields[2], value)) {
-        problem = "bad property line: " + line;
+        problem = "bad property line: " + std::string(line);
         return false;
       }
-      SetProperty(entry, name, value);
+      auto [at, added] = propertyAt.try_emplace(name, entry.Properties.size());
+      if (added) {
+        entry.Properties.emplace_back(std::move(name), std::move(value));
+      } else {
+        entry.Properties[at->second].second = std::move(value);
+      }
     } else {
-      problem = "bad line: " + line;
+      problem = "bad line: " + std::string(line);
       return false;
     }
   }
@@ -169,10 +206,6 @@ std::string FormatProduct(const ProductEntry& entry) {
   }
   return text;
 }
-
-std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
-
-}  // namespace
 
 std::string InstallerRoot() {
   // 1. The root as the environment names it.
@@ -217,14 +250,16 @@ std::string CanonicalProductCode(std::string_view code) {
 
 ProductRead ReadProduct(std::string_view code, ProductEntry& entry, std::string* problem) {
   if (!IsProductCode(code)) return ProductRead::Missing;
-  std::ifstream in(ProductFilePath(code), std::ios::binary);
-  if (!in) return ProductRead::Missing;
-  std::ostringstream content;
-  content << in.rdbuf();
+  std::string content;
+  if (!ReadRegularFile(ProductFilePath(code), content)) {
+    if (errno == ENOENT || errno == ENOTDIR) return ProductRead::Missing;
+    if (problem != nullptr) *problem = SystemError("cannot read the entry");
+    return ProductRead::Damaged;
+  }
   ProductEntry parsed;
   parsed.Code = CanonicalProductCode(code);
   std::string reason;
-  if (!ParseProduct(content.str(), parsed, reason)) {
+  if (!ParseProduct(content, parsed, reason)) {
     if (problem != nullptr) *problem = reason;
     return ProductRead::Damaged;
   }
@@ -251,15 +286,15 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, std:
     ok = wrote > 0;
     if (ok) done += static_cast<std::size_t>(wrote);
   }
-  ok = ok && fsync(descriptor) == 0;
+  ok = ok && SyncDescriptorStep(descriptor, temporary);
   ok = close(descriptor) == 0 && ok;
-  ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
+  ok = ok && RenameStep(temporary, path);
   if (!ok) {
     if (problem != nullptr) *problem = SystemError("cannot write " + path);
     unlink(temporary.c_str());
     return false;
   }
-  SyncPath(directory, O_DIRECTORY);
+  SyncStep(directory, O_DIRECTORY);
   return true;
 }
 
@@ -269,8 +304,8 @@ bool WriteProduct(const ProductEntry& entry, std::string* problem) {
 
 bool RemoveProduct(std::string_view code) {
   if (!IsProductCode(code)) return false;
-  if (unlink(ProductFilePath(code).c_str()) != 0) return false;
-  SyncPath(ProductsDirectory(), O_DIRECTORY);
+  if (!UnlinkStep(ProductFilePath(code))) return false;
+  SyncStep(ProductsDirectory(), O_DIRECTORY);
   return true;
 }
 
@@ -314,7 +349,10 @@ bool IsPropertyName(std::string_view name) {
 
 ScopedFileDescriptor LockFile(const std::string& path, bool wait) {
   if (!MakeDirectories(DirectoryOf(path))) return ScopedFileDescriptor();
-  ScopedFileDescriptor lock(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  ScopedFileDescriptor lock(
+      open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644));
+  struct stat status {};
+  if (lock && (fstat(lock.Get(), &status) != 0 || !S_ISREG(status.st_mode))) lock.Reset();
   if (!lock) return lock;
   int result;
   do {
@@ -324,20 +362,69 @@ ScopedFileDescriptor LockFile(const std::string& path, bool wait) {
   return lock;
 }
 
-std::string CachePackage(const std::string& source, std::string_view code, std::string* problem) {
-  std::ifstream in(source, std::ios::binary);
-  if (!in) {
-    if (problem != nullptr) *problem = SystemError("cannot read " + source);
-    return {};
+namespace {
+
+bool Contains(std::string_view name, std::string_view part) {
+  return name.find(part) != std::string_view::npos;
+}
+
+// A commit directory nobody holds: its contents and itself go. One held by a live database
+// handle stays.
+void RemoveUnheldCommitDirectory(const std::string& path) {
+  ScopedFileDescriptor lock(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+  if (!lock || flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) return;
+  for (const std::string& name : DirectoryEntries(path)) UnlinkStep(path + "/" + name);
+  rmdir(path.c_str());
+}
+
+}  // namespace
+
+void RemoveLeftovers() {
+  const std::string cache = CacheDirectory();
+  bool removed = false;
+  for (const std::string& name : DirectoryEntries(cache)) {
+    const std::string path = cache + "/" + name;
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0) continue;
+    if (name[0] == '.' && Contains(name, kCommitDirectoryInfix) && S_ISDIR(status.st_mode)) {
+      RemoveUnheldCommitDirectory(path);
+      continue;
+    }
+    if (!S_ISREG(status.st_mode)) continue;
+    // An unfinished copy into the cache, a commit file or output of an earlier layout, or
+    // the cached package of a product that is not registered (an install or uninstall that
+    // stopped between its two steps).
+    bool leftover = Contains(name, ".new-") || name.rfind(".gsf-save-", 0) == 0 ||
+                    (name[0] == '.' && Contains(name, kCommitDirectoryInfix));
+    const std::size_t dot = name.size() >= 4 ? name.size() - 4 : 0;
+    if (!leftover && name.compare(dot, std::string::npos, ".msi") == 0) {
+      const std::string code = name.substr(0, dot);
+      ProductEntry entry;
+      leftover = IsProductCode(code) && CanonicalProductCode(code) == code &&
+                 ReadProduct(code, entry) == ProductRead::Missing;
+    }
+    if (leftover) removed |= UnlinkStep(path);
   }
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) {
-    if (problem != nullptr) *problem = "cannot read " + source;
+  for (const std::string& name : DirectoryEntries(ProductsDirectory())) {
+    if (Contains(name, ".new-")) removed |= UnlinkStep(ProductsDirectory() + "/" + name);
+  }
+  if (removed) {
+    SyncStep(cache, O_DIRECTORY);
+    SyncStep(ProductsDirectory(), O_DIRECTORY);
+  }
+}
+
+std::string CachePackage(const std::string& source, std::string_view code, std::string* problem) {
+  std::string content;
+  if (!ReadRegularFile(source, content)) {
+    if (problem != nullptr) {
+      *problem = errno == EINVAL ? source + " is not a regular file"
+                                 : SystemError("cannot read " + source);
+    }
     return {};
   }
   std::string target = CacheDirectory() + "/" + CanonicalProductCode(code) + ".msi";
-  if (!WriteFileAtomically(target, content.str(), problem)) return {};
+  if (!WriteFileAtomically(target, content, problem)) return {};
   return target;
 }
 

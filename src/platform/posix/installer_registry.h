@@ -44,6 +44,13 @@ bool IsProductCode(std::string_view text);
 // The code with its hexadecimal letters in upper case (codes compare without case).
 std::string CanonicalProductCode(std::string_view code);
 
+// An entry's file: a header line, then one line each for the state, a forced result and
+// every property (tab-separated, values escaped). Parse fills `entry` (all but its Code)
+// and returns true, or returns false with `problem` saying what is wrong; its time grows
+// linearly with the text. Format gives the text that Parse reads back to the same entry.
+bool ParseProduct(std::string_view content, ProductEntry& entry, std::string& problem);
+std::string FormatProduct(const ProductEntry& entry);
+
 enum class ProductRead { Found, Missing, Damaged };
 // Reads the entry of `code` (any letter case). Damaged: a file that does not parse;
 // `problem`, when given, then says what is wrong with it.
@@ -67,6 +74,13 @@ bool IsPropertyName(std::string_view name);
 // waiting for it, or with `wait` false failing at once when another holder has it.
 // Returns an invalid holder when the lock is not taken.
 ScopedFileDescriptor LockFile(const std::string& path, bool wait);
+
+// Removes what interrupted work left under the root; the caller holds the registry lock.
+// Goes: unfinished writes (".new-" files), commit directories that no open database holds
+// locked, and cached packages of products that are not registered (an install or uninstall
+// stopped between its two steps). Stays: everything live, since a commit directory in use
+// is locked and every other write happens under the registry lock.
+void RemoveLeftovers();
 
 // Copies `source` into the cache as the package of `code` in one step; returns its path,
 // or "" with `problem` set.

@@ -28,6 +28,7 @@ UINT MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR path, UINT updateCoun
   if (database != 0) {
     auto opened = posix::FindHandle<posix::DatabaseObject>(database);
     if (!opened) return ERROR_INVALID_HANDLE;
+    if (opened->Failed) return ERROR_FUNCTION_FAILED;
     object->Database.reset(LIBMSI_DATABASE(g_object_ref(opened->Database.get())));
   } else {
     if (path == nullptr || *path == u'\0') return ERROR_INVALID_PARAMETER;

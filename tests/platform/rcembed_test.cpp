@@ -1,0 +1,70 @@
+// rcembed, the tool that embeds the resource script into the posix build, on input that is
+// not what it expects: one clear line naming the file and the place, a non-zero exit, at
+// once (a loop or an abort would show here as a hang or a signal).
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/program_run.h"
+#include "support/scratch_dir.h"
+
+namespace {
+
+using testing_support::ProgramResult;
+using testing_support::RunProgram;
+using testing_support::ScratchDir;
+
+ProgramResult Embed(const ScratchDir& scratch, const std::string& script) {
+  return RunProgram(SPSETUP_RCEMBED, {"--asm", scratch.Join("out.s"), "--table",
+                                      scratch.Join("out.cpp"), scratch.Join(script)});
+}
+
+TEST(Rcembed, AnIncludeThatIsNoRegularFileIsAnErrorAtItsLine) {
+  ScratchDir scratch;
+  ASSERT_EQ(mkfifo(scratch.Join("pipe.h").c_str(), 0600), 0);
+  struct Case {
+    std::string Include;
+    std::string Expected;
+  };
+  for (const Case& c : {Case{"\".\"", "cannot find included file \".\""},
+                        Case{"\"pipe.h\"", "cannot find included file \"pipe.h\""},
+                        Case{"<.>", "cannot find included file <.>"}}) {
+    SCOPED_TRACE(c.Include);
+    scratch.WriteFile("app.rc", "// resources\n#include " + c.Include + "\n");
+    ProgramResult result = Embed(scratch, "app.rc");
+    EXPECT_EQ(result.ExitCode, 1);
+    EXPECT_NE(result.Output.find(scratch.Join("app.rc") + ":2: " + c.Expected), std::string::npos)
+        << result.Output;
+    EXPECT_EQ(testing_support::EntryNames(scratch.Path()),
+              (std::vector<std::string>{"app.rc", "pipe.h"}));
+  }
+}
+
+TEST(Rcembed, ACompiledResourceFileWithEntriesOfNoSizeIsRefused) {
+  ScratchDir scratch;
+  scratch.WriteFile("app.rc", "STRINGTABLE\nBEGIN\n  1 \"a\"\nEND\n");
+  struct Case {
+    std::string Bytes;
+    std::string Expected;
+  };
+  // An entry of header and data size 0 (a 32-byte zero file), and one whose header is too
+  // small for the names it holds.
+  std::string small(32, '\0');
+  small[4] = 28;
+  small[8] = 'A';
+  for (const Case& c : {Case{std::string(32, '\0'), "entry at byte 0: header size 0"},
+                        Case{small, "entry at byte 0: names run past the header"}}) {
+    scratch.WriteFile("compiled.res", c.Bytes);
+    ProgramResult result = RunProgram(
+        SPSETUP_RCEMBED, {"--compare-res", scratch.Join("compiled.res"), scratch.Join("app.rc")});
+    EXPECT_EQ(result.ExitCode, 1);
+    EXPECT_NE(result.Output.find(scratch.Join("compiled.res") + ": " + c.Expected),
+              std::string::npos)
+        << result.Output;
+  }
+}
+
+}  // namespace
