@@ -21,9 +21,7 @@
 namespace platform {
 namespace posix {
 
-WriteCall FileWriteCall = [](int descriptor, const void* data, std::size_t count) {
-  return ::write(descriptor, data, count);
-};
+WriteCall FileWriteCall = WriteFromMemoryOrImage;
 
 namespace {
 
