@@ -161,17 +161,17 @@ bool Measure(const std::string& spsetup, const fs::path& package, int rounds,
   for (int round = 0; round < rounds; ++round) {
     for (int turn = 0; turn < 3; ++turn) {
       int which = (round + turn) % 3;
-      // Each side writes a new file, as /e to a fresh path does.
+      // Each side writes a new file, as /e to a fresh path does, and starts with nothing of
+      // the previous side's still on its way to the disk.
+      fs::remove(which == 0 ? extracted : which == 1 ? durable : copied);
+      ::sync();
       Run run;
       if (which == 0) {
-        fs::remove(extracted);
         run = TimedRun({spsetup, "/e", extracted});
       } else if (which == 1) {
-        fs::remove(durable);
         run = TimedRun({"/bin/dd", "if=" + package.string(), "of=" + durable, "bs=1M", "conv=fsync",
                         "status=none"});
       } else {
-        fs::remove(copied);
         run = TimedRun({"/bin/cp", package.string(), copied});
       }
       if (run.Microseconds < 0) {

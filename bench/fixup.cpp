@@ -3,7 +3,8 @@
 // host's installer operations) and, on another copy, the same ten updates as two groups of
 // UPDATE statements with a commit after each, made directly with libmsi. The two run
 // alternately in one run; each side's commits reach the disk (the emulated host flushes the
-// file it commits, the direct side flushes the file libmsi wrote), so both do the same job.
+// file it commits and its new name, the direct side flushes the file libmsi wrote and the
+// directory it was renamed in), so both do the same job.
 // Prints the median of each side, their ratio, and how each grows with the table size.
 //
 //   bench_fixup [--rounds N] [SCALE ...]
@@ -153,9 +154,12 @@ bool Update(LibmsiDatabase* database, const char* sql, const char* value, const 
          libmsi_query_close(query.Object, &error.Error);
 }
 
+// libmsi's commit writes a new file and renames it onto the database: durable once the file
+// and the directory entry are flushed.
 bool Commit(LibmsiDatabase* database, const std::string& path) {
   ErrorHolder error;
-  return libmsi_database_commit(database, &error.Error) && Flush(path);
+  return libmsi_database_commit(database, &error.Error) && Flush(path) &&
+         Flush(fs::path(path).parent_path().string());
 }
 
 // The same ten changes and two commits, straight through libmsi.

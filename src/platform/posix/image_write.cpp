@@ -5,6 +5,7 @@
 #include <link.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <vector>
@@ -14,6 +15,9 @@
 
 namespace platform::posix {
 namespace {
+
+// The most one step copies; WriteFile's loop asks again for the rest.
+constexpr std::size_t kImageCopyStep = std::size_t{8} << 20;
 
 // A read-only segment of the main program as loaded: its addresses and where it lies in the
 // executable file.
@@ -62,7 +66,14 @@ ssize_t WriteFromMemoryOrImage(int descriptor, const void* data, std::size_t cou
   if (offset >= 0) {
     ScopedFileDescriptor image(::open("/proc/self/exe", O_RDONLY | O_CLOEXEC));
     if (image) {
-      ssize_t copied = ::copy_file_range(image.Get(), &offset, descriptor, nullptr, count, 0);
+      off_t start = ::lseek(descriptor, 0, SEEK_CUR);
+      ssize_t copied = ::copy_file_range(image.Get(), &offset, descriptor, nullptr,
+                                         std::min(count, kImageCopyStep), 0);
+      // A payload is written out to reach the disk: starting each step's writeback now
+      // (without waiting for it) leaves less for the flush that follows to wait for.
+      if (copied > 0 && start >= 0) {
+        ::sync_file_range(descriptor, start, copied, SYNC_FILE_RANGE_WRITE);
+      }
       // 2. A target the kernel cannot copy into (a pipe, a file opened for appending, another
       //    kind of file system) takes the ordinary write; a failing disk is reported.
       if (copied > 0 || (copied < 0 && errno != EXDEV && errno != EINVAL && errno != EBADF &&
