@@ -204,8 +204,8 @@ bool Measure(const std::string& spsetup, const fs::path& package, int rounds,
   if (*baselineKilobytes == 0) {
     *baselineKilobytes = sides[0].PeakKilobytes;
   } else {
-    std::printf("  spsetup's peak beyond its peak with the sample: %.1f MiB\n",
-                (sides[0].PeakKilobytes - *baselineKilobytes) / 1024.0);
+    std::printf("  spsetup's peak beyond its peak with the sample: %ld KiB\n",
+                sides[0].PeakKilobytes - *baselineKilobytes);
   }
   return true;
 }
