@@ -4,7 +4,8 @@
 # project's own: the toolchain's objdump, and icoutils' wrestool and icotool.
 #
 # The host tools that make the icon and the sample package come from the native release
-# build, which this script builds first (only those tools).
+# build, which this script builds first (only those tools). The i686 executable is then
+# built a second time in another directory, and must come out the same, byte for byte.
 #
 # Prints one line per check; exits non-zero when any check fails, naming it.
 set -euo pipefail
@@ -244,6 +245,29 @@ build_windows windows-i686
 check_exe windows-i686 i686-w64-mingw32-objdump pei-i386 build/windows-i686/src/spsetup.exe
 build_windows windows-x86_64
 check_exe windows-x86_64 x86_64-w64-mingw32-objdump pei-x86-64 build/windows-x86_64/src/spsetup.exe
+
+# 8. The build is reproducible: the i686 executable built again from scratch in another
+#    directory (with the same host tools) is the same file, byte for byte.
+rebuild_root=$(mktemp -d)
+rebuild=$rebuild_root/windows-i686-again
+rebuild_log=build/windows-i686-again.log
+if ! { cmake --preset windows-i686 -B "$rebuild" --fresh -DCMAKE_COMPILE_WARNING_AS_ERROR=ON &&
+  cmake --build "$rebuild"; } >"$rebuild_log" 2>&1; then
+  cat "$rebuild_log" >&2
+  rm -rf "$rebuild_root"
+  die "windows-i686: the second build in $rebuild failed"
+fi
+first=build/windows-i686/src/spsetup.exe
+second=$rebuild/src/spsetup.exe
+if cmp -s "$first" "$second"; then
+  ok "windows-i686: a second build in another directory is the same file ($(sha256sum <"$first" | cut -d' ' -f1))"
+else
+  # cmp -l: one line per differing byte, its offset (from 1) and the two values in octal.
+  differing=$(cmp -l "$first" "$second" 2>&1 || true)
+  fail "windows-i686: a second build in another directory differs from the first in $(grep -c . <<<"$differing") place(s); offset (from 1), octal values:
+$(head -n 40 <<<"$differing")"
+fi
+rm -rf "$rebuild_root"
 
 if ((failures > 0)); then
   echo "check-windows-exe: $failures check(s) FAILED" >&2

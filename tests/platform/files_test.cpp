@@ -3,10 +3,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/files.h"
 #include "platform/posix/host.h"
 #include "support/scratch_dir.h"
 #include "support/write_failure.h"
@@ -257,6 +259,41 @@ TEST(WriteFile, WritesElevenMegabytesInOneRequest) {
   EXPECT_EQ(written, data.size());
   file.Reset();
   EXPECT_EQ(*scratch.ReadFile("big"), data);
+}
+
+// Bytes of the program's own read-only image, as an embedded resource is: WriteFile copies
+// them from the executable file, and they must arrive exactly, from any start within the
+// image, after bytes from the heap, and into a pipe, where the kernel cannot copy.
+constexpr auto kImageBytes = [] {
+  std::array<unsigned char, 70001> bytes{};
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<unsigned char>(i * 37 + (i >> 9));
+  return bytes;
+}();
+
+TEST(WriteFile, BytesOfTheImageArriveWholeInAFileAndAPipe) {
+  ScratchDir scratch;
+  ScopedKernelHandle file(Open(scratch.JoinW("image"), W, 0, CREATE_NEW));
+  ASSERT_TRUE(file);
+  std::string heap(777, 'h');
+  DWORD written = 0;
+  ASSERT_EQ(WriteFile(file.Get(), heap.data(), static_cast<DWORD>(heap.size()), &written, nullptr),
+            1);
+  ASSERT_EQ(
+      WriteFile(file.Get(), kImageBytes.data() + 1, kImageBytes.size() - 1, &written, nullptr), 1);
+  EXPECT_EQ(written, kImageBytes.size() - 1);
+  file.Reset();
+  std::string expected = heap + std::string(kImageBytes.begin() + 1, kImageBytes.end());
+  EXPECT_EQ(*scratch.ReadFile("image"), expected);
+
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  EXPECT_EQ(posix::WriteFromMemoryOrImage(pipe[1], kImageBytes.data() + 3, 1000), 1000);
+  std::string received(1000, '\0');
+  EXPECT_EQ(::read(pipe[0], received.data(), received.size()), 1000);
+  EXPECT_EQ(received, std::string(kImageBytes.begin() + 3, kImageBytes.begin() + 1003));
+  ::close(pipe[0]);
+  ::close(pipe[1]);
 }
 
 TEST(WriteFile, AFailureHalfWayReportsWhatWasWritten) {

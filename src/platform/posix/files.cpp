@@ -22,9 +22,7 @@
 namespace platform {
 namespace posix {
 
-WriteCall FileWriteCall = [](int descriptor, const void* data, std::size_t count) {
-  return ::write(descriptor, data, count);
-};
+WriteCall FileWriteCall = WriteFromMemoryOrImage;
 
 OpenCall FileOpenCall = [](const char* path, int flags, mode_t mode) {
   return ::open(path, flags, mode);

@@ -32,8 +32,8 @@ HANDLE RegisterKernelObject(KernelObject* object);
 // ERROR_INVALID_HANDLE set.
 KernelObject* LookUpKernelObject(HANDLE handle, KernelObjectKind kind);
 
-// Test hook: the system call WriteFile hands each chunk to (write(2) unless a test has
-// swapped in another, for a disk that fills up half way). It returns the bytes written,
+// Test hook: the call WriteFile hands each chunk to (WriteFromMemoryOrImage below unless a
+// test has swapped in another, for a disk that fills up half way). It returns the bytes written,
 // or -1 with errno set. A test restores the previous value when it ends.
 using WriteCall = ssize_t (*)(int descriptor, const void* data, std::size_t count);
 extern WriteCall FileWriteCall;
@@ -49,5 +49,10 @@ extern OpenCall FileOpenCall;
 // restores the previous value when it ends.
 using StatusCall = int (*)(const char* path, struct stat* info);
 extern StatusCall FileStatusCall;
+
+// The system call behind WriteFile: write(2), except for bytes of the executable's own
+// read-only image (an embedded resource), which the kernel copies from the executable file
+// (copy_file_range), where the target allows it. Returns what one step wrote, as write(2).
+ssize_t WriteFromMemoryOrImage(int descriptor, const void* data, std::size_t count);
 
 }  // namespace platform::posix

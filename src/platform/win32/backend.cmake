@@ -13,3 +13,8 @@ target_link_libraries(spsetup_platform PUBLIC user32 shell32 kernel32)
 # beyond Windows' own.
 target_compile_options(spsetup_platform PUBLIC -municode)
 target_link_options(spsetup_platform INTERFACE -municode -mwindows -static -static-libgcc -static-libstdc++)
+
+# The same commit links to the same bytes: no link time in the PE header (the field stays
+# 0, which the loader ignores), and no symbols or debug sections, which the runtime
+# libraries bring along with the paths they were built at.
+target_link_options(spsetup_platform INTERFACE -Wl,--no-insert-timestamp -s)
