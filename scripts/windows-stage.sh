@@ -5,12 +5,15 @@
 # Needs the test build (build/test) and the Windows builds (build/windows-*, made by
 # .ci/check-windows-exe.sh). Makes a scratch Wine prefix under build/wine, starts Xvfb on a
 # display it picks itself, and stops the prefix's wineserver and Xvfb at the end whatever
-# happened. Exits non-zero when a scenario fails on either host.
+# happened. Exits non-zero when a scenario fails on either host. Arguments go to the
+# scenarios' test program, e.g. --gtest_filter='*Quiet*'.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 stage=$root/build/wine
 scenarios=$root/build/test/tests/test_scenarios
+# Arguments are handed to the scenarios' test program (--gtest_filter=... to play a few).
+gtest_arguments=("$@")
 
 say() { echo "windows-stage: $*"; }
 die() {
@@ -51,9 +54,13 @@ done
 export DISPLAY=:$display
 
 started=$(date +%s)
+# One server for the whole stage, started before any Wine process: a server that a process
+# starts exits soon after its last client, and the next process then waits for the prefix's
+# services to start again.
+mkdir -p "$WINEPREFIX"
+/usr/lib/wine/wineserver -p
 LC_ALL=C.UTF-8 /usr/lib/wine/wine64 wineboot -i >"$stage/wineboot.log" 2>&1 ||
   die "wineboot failed (log: $stage/wineboot.log)"
-/usr/lib/wine/wineserver -p 2>/dev/null || true # one server for the whole stage (it may run already)
 say "prefix ready in $(($(date +%s) - started)) s"
 
 # 2. The scenarios, for each executable this machine can run.
@@ -67,7 +74,7 @@ play() {
     SPSETUP_WINE_PROBE=$build/tests/wine/probe.exe \
     SPSETUP_WINE_PLANTED_MSI=$build/tests/wine/msi.dll \
     LSAN_OPTIONS=suppressions=$root/tests/scenarios/lsan.supp EMU_USER_LCID=1033 \
-    "$scenarios" --gtest_brief=1 2>&1 | tee "$stage/scenarios-$arch.log"
+    "$scenarios" --gtest_brief=1 "${gtest_arguments[@]}" 2>&1 | tee "$stage/scenarios-$arch.log"
   return "${PIPESTATUS[0]}"
 }
 
@@ -78,8 +85,8 @@ play x86_64 /usr/lib/wine/wine64 || status=1
 if /usr/lib/wine/wine --version >/dev/null 2>&1; then
   play i686 /usr/lib/wine/wine || status=1
 else
-  say "i686 not played: this kernel cannot run 32-bit programs, so Wine's 32-bit loader" \
-    "cannot start (/usr/lib/wine/wine: $(/usr/lib/wine/wine --version 2>&1 | tail -1))"
+  say "i686 not played: this kernel cannot run 32-bit programs (/usr/lib/wine/wine, Wine's" \
+    "32-bit loader, does not start), so the x86_64 executable of the same sources was played"
 fi
 say "stage took $(($(date +%s) - started)) s"
 exit "$status"

@@ -458,8 +458,12 @@ int MessageBoxW(HWND /*owner*/, LPCWSTR text, LPCWSTR caption, UINT type) {
     posix::WriteAll(output, "  -> " + posix::ToUtf8(posix::NameOf(answer).Label) + "\n");
   }
 
-  // 5. The record of what the user saw and answered.
+  // 5. The record of what the user saw and answered. A box that was answered leaves the
+  //    thread's last-error code at 0, as the Windows executable's boxes do under Wine (a
+  //    message 300 that follows a box prints 0 there); the drawing and the log's own file
+  //    work must not show through.
   posix::AppendToDialogLog(posix::DialogLogLine(boxCaption, boxText, type, answer));
+  SetLastError(ERROR_SUCCESS);
   return answer;
 }
 
