@@ -67,9 +67,9 @@ bool MakeScenarioProduct(const std::string& path, const Product& product) {
 
 std::vector<std::string> CachedRows(const std::string& path) {
   std::vector<std::string> rows;
-  for (const auto& row :
-       testing_support::ReadRows(path, "SELECT Action,Condition FROM InstallExecuteSequence")) {
-    rows.push_back(row[0] + "=" + row[1]);
+  for (const auto& row : testing_support::ReadRows(
+           path, "SELECT Action,Condition,Sequence FROM InstallExecuteSequence")) {
+    rows.push_back(row[0] + "=" + row[1] + " @" + row[2]);
   }
   for (const auto& row :
        testing_support::ReadRows(path, "SELECT Registry,Component_ FROM Registry")) {

@@ -39,7 +39,7 @@ struct Scenario {
 
 // What a host showed: the boxes, the files written to the working directory (name to
 // bytes), the temporary directory's entries, and per product code its cached database's
-// rows ("Action=Condition" and "Registry=Component_" lines), version and applied patches.
+// rows ("Action=Condition @Sequence" and "Registry=Component_" lines), version and applied patches.
 struct Outcome {
   std::vector<testing_support::DialogRecord> Boxes;
   std::map<std::string, std::string> Files;
