@@ -10,29 +10,6 @@
 namespace platform::posix {
 namespace {
 
-std::string Escaped(const std::string& value) {
-  std::string out;
-  for (char c : value) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 // The text of each row of `query`'s first `columns` fields (null as ""), with the integer
 // of field `orderField` when it is not 0. Nothing when the query does not run (no table).
 struct Row {
@@ -110,13 +87,13 @@ bool AppendToJournal(const std::string& code, const ConfigureCall& call) {
   std::string record = "call\t" + std::to_string(calls + 1) + "\n";
   record += "level\t" + std::to_string(call.Level) + "\n";
   record += "state\t" + std::to_string(call.State) + "\n";
-  record += "commandline\t" + Escaped(call.CommandLine) + "\n";
+  record += "commandline\t" + Escape(call.CommandLine) + "\n";
   if (!call.DatabaseRead) record += "database\tunreadable\n";
   for (const auto& [action, condition] : call.Sequence) {
-    record += "sequence\t" + Escaped(action) + "\t" + Escaped(condition) + "\n";
+    record += "sequence\t" + Escape(action) + "\t" + Escape(condition) + "\n";
   }
   for (const auto& [key, component] : call.Registry) {
-    record += "registry\t" + Escaped(key) + "\t" + Escaped(component) + "\n";
+    record += "registry\t" + Escape(key) + "\t" + Escape(component) + "\n";
   }
   record += "result\t" + std::to_string(call.Result) + "\n";
   // 3. Written whole.

@@ -44,6 +44,10 @@ bool IsProductCode(std::string_view text);
 // The code with its hexadecimal letters in upper case (codes compare without case).
 std::string CanonicalProductCode(std::string_view code);
 
+// `text` as one field of a line of the installer's state files: backslash, tab, line feed
+// and carriage return are written "\\", "\t", "\n" and "\r".
+std::string Escape(std::string_view text);
+
 // An entry's file: a header line, then one line each for the state, a forced result and
 // every property (tab-separated, values escaped). Parse fills `entry` (all but its Code)
 // and returns true, or returns false with `problem` saying what is wrong; its time grows
