@@ -14,8 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "messages/message_catalogue.h"
-#include "platform/posix/host.h"
+#include "support/catalogue.h"
 #include "support/dialog_log.h"
 #include "support/msi_tables.h"
 #include "support/program_run.h"
@@ -27,17 +26,6 @@ using namespace testing_support;
 
 // A target of the sample package.
 const std::string kStudio = "{6F0C2A51-5B2E-4D7A-9C3E-0A1B2C3D4E51}";
-
-std::u16string Catalogue(unsigned id, unsigned language, const std::u16string& substitution) {
-  platform::LCID saved = platform::GetThreadLocale();
-  platform::SetThreadLocale(language);
-  std::u16string text;
-  LoadMessageText(platform::posix::MainModule(), id, text, 256);
-  platform::SetThreadLocale(saved);
-  std::size_t at = text.find(u"%d");
-  if (at != std::u16string::npos) text.replace(at, 2, substitution);
-  return text;
-}
 
 // A tmpfs of `bytes` mounted on `path` for the holder's lifetime. Mounted() is false, with
 // the reason in Why(), where the tests do not run as root or the mount is refused.

@@ -9,8 +9,7 @@
 #include <sstream>
 
 #include "app/process_state.h"
-#include "messages/message_catalogue.h"
-#include "platform/posix/host.h"
+#include "support/catalogue.h"
 #include "support/dialog_log.h"
 #include "support/msi_tables.h"
 #include "support/named_process.h"
@@ -40,21 +39,6 @@ struct Product {
   std::string Version;
   std::string Language;
 };
-
-// A text of the executable's catalogue in `language`, with `substitution` for its %s or
-// %d, as the user sees it.
-std::u16string Catalogue(unsigned id, unsigned language, const std::u16string& substitution = u"") {
-  platform::LCID saved = platform::GetThreadLocale();
-  platform::SetThreadLocale(language);
-  std::u16string text;
-  LoadMessageText(platform::posix::MainModule(), id, text, 256);
-  platform::SetThreadLocale(saved);
-  for (const char16_t* placeholder : {u"%s", u"%d"}) {
-    std::size_t at = text.find(placeholder);
-    if (at != std::u16string::npos) text.replace(at, 2, substitution);
-  }
-  return text;
-}
 
 class InstallRun : public testing::Test {
  protected:

@@ -7,9 +7,8 @@
 #include <algorithm>
 #include <optional>
 
-#include "messages/message_catalogue.h"
-#include "platform/posix/host.h"
 #include "scenarios/hosts.h"
+#include "support/catalogue.h"
 #include "support/scratch_dir.h"
 
 namespace scenarios {
@@ -34,18 +33,7 @@ struct Box {
   unsigned long Style;
 };
 
-std::u16string Catalogue(unsigned id, unsigned language, const std::u16string& substitution) {
-  platform::LCID saved = platform::GetThreadLocale();
-  platform::SetThreadLocale(language);
-  std::u16string text;
-  LoadMessageText(platform::posix::MainModule(), id, text, 256);
-  platform::SetThreadLocale(saved);
-  for (const char16_t* placeholder : {u"%s", u"%d"}) {
-    std::size_t at = text.find(placeholder);
-    if (at != std::u16string::npos) text.replace(at, 2, substitution);
-  }
-  return text;
-}
+using testing_support::Catalogue;
 
 struct Row {
   Scenario Play;
