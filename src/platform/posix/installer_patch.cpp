@@ -630,50 +630,49 @@ bool ExtractTransform(const std::string& patch, const std::string& name, const s
   return ok;
 }
 
-UINT ApplyPatchTransforms(const std::string& database, const std::vector<std::string>& patches,
-                          const std::string& appliedPatches, std::string& productVersion) {
-  // 1. The database, open for a crash-safe commit.
+namespace {
+
+// Opens the database at `path` for a crash-safe commit, lets `edit` change it and commits
+// it: 0, what `edit` returned when it failed (the file is then left as it was), or 1620 when
+// the database does not open or commit.
+template <typename Edit>
+UINT EditAndCommit(const std::string& path, Edit edit) {
   InstallerHandleHolder handle;
-  std::u16string widePath = FromUtf8(database);
+  std::u16string widePath = FromUtf8(path);
   if (MsiOpenDatabaseW(widePath.c_str(), MSIDBOPEN_TRANSACT, handle.Receive()) != ERROR_SUCCESS) {
     return ERROR_INSTALL_PACKAGE_INVALID;
   }
   std::shared_ptr<DatabaseObject> opened = FindHandle<DatabaseObject>(handle.Get());
   if (!opened) return ERROR_INSTALL_PACKAGE_INVALID;
-  // 2. Each package's transforms, in the order given.
-  for (const std::string& patch : patches) {
-    if (UINT result = ApplyPackage(patch, opened->Database.get(), appliedPatches);
-        result != ERROR_SUCCESS) {
-      return result;
-    }
-  }
-  // 3. The version the patched database holds, then the commit.
-  productVersion = PropertyValue(opened->Database.get(), "ProductVersion");
+  if (UINT result = edit(opened->Database.get()); result != ERROR_SUCCESS) return result;
   return MsiDatabaseCommit(handle.Get()) == ERROR_SUCCESS ? ERROR_SUCCESS
                                                           : ERROR_INSTALL_PACKAGE_INVALID;
 }
 
-}  // namespace posix
-}  // namespace platform
+}  // namespace
 
-namespace platform::posix {
+UINT ApplyPatchTransforms(const std::string& database, const std::vector<std::string>& patches,
+                          const std::string& appliedPatches, std::string& productVersion) {
+  return EditAndCommit(database, [&](LibmsiDatabase* opened) -> UINT {
+    // Each package's transforms, in the order given, then the version the patched database
+    // holds.
+    for (const std::string& patch : patches) {
+      if (UINT result = ApplyPackage(patch, opened, appliedPatches); result != ERROR_SUCCESS) {
+        return result;
+      }
+    }
+    productVersion = PropertyValue(opened, "ProductVersion");
+    return ERROR_SUCCESS;
+  });
+}
 
 UINT ApplyTransformFile(const std::string& database, const std::string& transform) {
   GsfPtr<GsfInfile> storage = OpenCompoundFile(transform);
   if (!storage) return ERROR_INSTALL_TRANSFORM_FAILURE;
-  InstallerHandleHolder handle;
-  std::u16string widePath = FromUtf8(database);
-  if (MsiOpenDatabaseW(widePath.c_str(), MSIDBOPEN_TRANSACT, handle.Receive()) != ERROR_SUCCESS) {
-    return ERROR_INSTALL_PACKAGE_INVALID;
-  }
-  std::shared_ptr<DatabaseObject> opened = FindHandle<DatabaseObject>(handle.Get());
-  if (!opened) return ERROR_INSTALL_PACKAGE_INVALID;
-  if (UINT result = ApplyTransformStorage(storage.get(), opened->Database.get());
-      result != ERROR_SUCCESS) {
-    return result;
-  }
-  return MsiDatabaseCommit(handle.Get()) == ERROR_SUCCESS ? ERROR_SUCCESS
-                                                          : ERROR_INSTALL_PACKAGE_INVALID;
+  return EditAndCommit(database, [&](LibmsiDatabase* opened) {
+    return ApplyTransformStorage(storage.get(), opened);
+  });
 }
 
-}  // namespace platform::posix
+}  // namespace posix
+}  // namespace platform
