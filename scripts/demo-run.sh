@@ -66,8 +66,8 @@ show_rows() {
 say "Kyro Studio's cached database before (the rows the fix-up and the patch change)"
 show_rows
 
-say "spsetup (the install; answer its boxes)"
-"$spsetup"
+say "spsetup /log (the install; answer its boxes)"
+"$spsetup" /log "$scratch/spsetup.log"
 
 say "The products afterwards"
 for entry in "${products[@]}"; do
@@ -81,3 +81,8 @@ show_rows
 
 say "The temporary directory after the run (the package copy is deleted at the end)"
 if [[ -z "$(ls -A "$TMP")" ]]; then echo "  (empty)"; else ls -A "$TMP" | sed 's/^/  /'; fi
+
+say "The log of the run (/log), and the installer's own log beside it"
+sed 's/^/  /' "$scratch/spsetup.log"
+echo "  -- spsetup.log.installer.log"
+sed 's/^/  /' "$scratch/spsetup.log.installer.log" 2>/dev/null | head -n 8 || true

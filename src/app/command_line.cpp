@@ -33,6 +33,7 @@ void ParseCommandLine() {
   RunOptions.ExtractPath.clear();
   RunOptions.PatchListRequested = false;
   RunOptions.PatchListPath.clear();
+  RunOptions.LogPath.clear();
   RunOptions.InstallRequested = true;
 
   // 3. Examine the arguments after the program path. A path that cannot be copied for
@@ -54,6 +55,10 @@ void ParseCommandLine() {
         } else {
           index += 1;
         }
+      } else if (IsSwitch(argument, u"/log")) {
+        // The log changes no mode; without a path after it, it is not asked for.
+        if (index + 1 < count) RunOptions.LogPath = arguments[index + 1];
+        index += index + 1 < count ? 2 : 1;
       } else if (IsSwitch(argument, u"/i")) {
         RunOptions.ProductListRequested = true;
         RunOptions.InstallRequested = false;

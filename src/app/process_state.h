@@ -15,6 +15,8 @@ struct RunOptionsRecord {
   bool PatchListRequested = false;
   std::u16string PatchListPath;
   bool ProductListRequested = false;
+  // "/log PATH": the administrator's log of the run; empty for none. It changes no mode.
+  std::u16string LogPath;
 };
 
 // The executable's module, for every resource lookup.

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "log/run_log.h"
 #include "payload/extraction.h"
 #include "platform/platform.h"
 #include "products/patch_targets.h"
@@ -11,10 +12,20 @@ using namespace platform;
 void ShowProductList() {
   // 1. The package to a fresh temporary file; it stays there afterwards.
   std::u16string packagePath;
-  ExtractPackage(packagePath);
+  if (ExtractPackage(packagePath)) {
+    LogLine({u"product list: the package was written to ", LogQuoted(packagePath)});
+  } else {
+    LogLine({u"product list: writing the package to a temporary file failed with error ",
+             LogNumber(GetLastError())});
+  }
   // 2. Its target list; a failure leaves the text empty.
   std::u16string targets;
-  ReadPatchTargets(packagePath, targets);
+  if (!ReadPatchTargets(packagePath, targets)) {
+    LogLine({u"product list: the target list could not be read (error ", LogNumber(GetLastError()),
+             u")"});
+  }
   // 3. Shown even in a quiet run, hence not through ShowMessage.
-  MessageBoxW(nullptr, targets.c_str(), u"List of Products", MB_OK | MB_SETFOREGROUND | MB_TOPMOST);
+  int answer = MessageBoxW(nullptr, targets.c_str(), u"List of Products",
+                           MB_OK | MB_SETFOREGROUND | MB_TOPMOST);
+  LogLine({u"box \"List of Products\": ", LogQuoted(targets), u" answered ", LogNumber(answer)});
 }

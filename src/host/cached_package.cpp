@@ -3,6 +3,7 @@
 #include <span>
 #include <string_view>
 
+#include "log/run_log.h"
 #include "platform/platform.h"
 
 using namespace platform;
@@ -61,12 +62,17 @@ constexpr DWORD kKeyCapacity = MAX_PATH;
 // One pass over `query`, a view of two columns: key and the field to rewrite. Each row whose
 // key equals one of `replacements` exactly gets that entry's new value written back, until
 // `limit` rewrites were made. Commits the database when the view opened, whatever came of
-// the walk.
-void RewriteMatchingRows(MSIHANDLE database, LPCWSTR query,
+// the walk. `table` names the pass in the run's log.
+void RewriteMatchingRows(MSIHANDLE database, LPCWSTR query, std::u16string_view table,
                          std::span<const FieldReplacement> replacements, unsigned limit) {
   // 1. Without the table there is nothing to rewrite and nothing to commit.
   InstallerHandleHolder view;
-  if (MsiDatabaseOpenViewW(database, query, view.Receive()) != ERROR_SUCCESS) return;
+  if (UINT opened = MsiDatabaseOpenViewW(database, query, view.Receive());
+      opened != ERROR_SUCCESS) {
+    LogLine(
+        {u"fix-up: ", table, u" not opened (result ", LogNumber(opened), u"), nothing rewritten"});
+    return;
+  }
 
   // 2. and 3. A view that does not execute, or yields no row, leaves nothing to rewrite.
   unsigned replaced = 0;
@@ -88,8 +94,12 @@ void RewriteMatchingRows(MSIHANDLE database, LPCWSTR query,
         // view of two columns (Wine's) still updates the field in place, which keeps the
         // row's other columns; ASSIGN would clear them.
         MsiRecordSetStringW(record.Get(), 2, replacement.NewValue);
-        if (MsiViewModify(view.Get(), MSIMODIFY_REPLACE, record.Get()) != ERROR_SUCCESS) {
-          MsiViewModify(view.Get(), MSIMODIFY_UPDATE, record.Get());
+        if (UINT refused = MsiViewModify(view.Get(), MSIMODIFY_REPLACE, record.Get());
+            refused != ERROR_SUCCESS) {
+          UINT updated = MsiViewModify(view.Get(), MSIMODIFY_UPDATE, record.Get());
+          LogLine({u"fix-up: ", table, u" row ", LogQuoted(rowKey),
+                   u": the installer refused to replace it (result ", LogNumber(refused),
+                   u"); updated in place (result ", LogNumber(updated), u")"});
         }
         ++replaced;
       }
@@ -102,7 +112,9 @@ void RewriteMatchingRows(MSIHANDLE database, LPCWSTR query,
 
   // 6. What this pass wrote reaches the file before the next pass begins; the holder closes
   // the view.
-  MsiDatabaseCommit(database);
+  UINT committed = MsiDatabaseCommit(database);
+  LogLine({u"fix-up: ", table, u": ", LogNumber(replaced), u" rows rewritten, committed (result ",
+           LogNumber(committed), u")"});
 }
 
 }  // namespace
@@ -111,18 +123,21 @@ void FixCachedPackage(const ProductRecord& product) {
   // 1. Transacted, so that only committed edits reach the file; a package that does not
   // open is left as it is.
   InstallerHandleHolder database;
-  if (MsiOpenDatabaseW(product.LocalPackage.c_str(), MSIDBOPEN_TRANSACT, database.Receive()) !=
-      ERROR_SUCCESS) {
+  if (UINT opened =
+          MsiOpenDatabaseW(product.LocalPackage.c_str(), MSIDBOPEN_TRANSACT, database.Receive());
+      opened != ERROR_SUCCESS) {
+    LogLine({u"fix-up: the cached database ", LogQuoted(product.LocalPackage),
+             u" did not open (result ", LogNumber(opened), u"); left as it was"});
     return;
   }
 
   // 2. Pass 1: the custom-action conditions.
-  RewriteMatchingRows(database.Get(), kActionConditionQuery, kActionConditions,
-                      kActionConditionLimit);
+  RewriteMatchingRows(database.Get(), kActionConditionQuery, u"InstallExecuteSequence",
+                      kActionConditions, kActionConditionLimit);
 
   // 3. Pass 2: the registry components. A missing Registry table leaves pass 1's edits
   // committed.
-  RewriteMatchingRows(database.Get(), kRegistryComponentQuery, kRegistryComponents,
+  RewriteMatchingRows(database.Get(), kRegistryComponentQuery, u"Registry", kRegistryComponents,
                       kRegistryComponentLimit);
 
   // 4. The holder closes the database, so the installer service finds it closed when it

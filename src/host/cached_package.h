@@ -9,7 +9,7 @@
 // in letter case only, and every other column are left as they were; running it again
 // changes nothing more. A database that cannot be opened is left untouched; a missing table
 // only skips its own edits. Each row is written back by replacement, or updated in place
-// where the installer refuses to replace it. Reports nothing: the patch is applied whatever
-// it achieved.
-// Every installer handle it opens, the database included, is closed before it returns.
+// where the installer refuses to replace it. Shows nothing (each pass's count and any refusal go to
+// the run's log): the patch is applied whatever it achieved. Every installer handle it opens, the
+// database included, is closed before it returns.
 void FixCachedPackage(const ProductRecord& product);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/process_state.h"
+#include "log/run_log.h"
 #include "messages/message_catalogue.h"
 #include "messages/message_ids.h"
 
@@ -73,7 +74,10 @@ bool ConfirmHostClosed() {
       closed = true;
       break;
     }
-    if (MessageBoxW(nullptr, text.data(), caption.c_str(), kGuardBoxStyle) == IDCANCEL) break;
+    int answer = MessageBoxW(nullptr, text.data(), caption.c_str(), kGuardBoxStyle);
+    LogLine({u"message ", LogNumber(kTextProgramsRunning), u" ", LogQuoted(caption), u": ",
+             LogQuoted(text.data()), u" answered ", LogNumber(answer)});
+    if (answer == IDCANCEL) break;
   }
 
   // 6. The strings and the box text go with the scope.

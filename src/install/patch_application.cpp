@@ -1,6 +1,7 @@
 #include "install/patch_application.h"
 
 #include "app/process_state.h"
+#include "log/run_log.h"
 #include "messages/message_box.h"
 #include "messages/message_catalogue.h"
 #include "messages/message_ids.h"
@@ -57,10 +58,12 @@ bool IsPatchApplied(UINT result) {
          result == ERROR_SUCCESS_REBOOT_REQUIRED;
 }
 
-void ReconfigureProduct(const ProductRecord& record) {
+UINT ReconfigureProduct(const ProductRecord& record) {
   // 1. The installer applies the patch named on the command line.
+  LogLine({u"patch ", record.ProductCode, u": command line ", record.PatchCommandLine});
   UINT result = MsiConfigureProductExW(record.ProductCode.c_str(), INSTALLLEVEL_DEFAULT,
                                        INSTALLSTATE_DEFAULT, record.PatchCommandLine.c_str());
+  LogLine({u"patch ", record.ProductCode, u": the installer returned ", LogNumber(result)});
   // 2. The outcome; nothing may stand between setting the code and the message that
   // prints it.
   if (IsPatchApplied(result)) {
@@ -69,4 +72,5 @@ void ReconfigureProduct(const ProductRecord& record) {
     SetLastError(result);
     ShowMessage(kMessageInstallFailed);
   }
+  return result;
 }

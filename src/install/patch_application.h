@@ -21,5 +21,5 @@ bool IsPatchApplied(platform::UINT result);
 
 // Hands `record.PatchCommandLine` to the installer for `record.ProductCode` and shows the
 // outcome: message 301 when the patch was applied, else message 300 with the installer's
-// result as its error code.
-void ReconfigureProduct(const ProductRecord& record);
+// result as its error code. Returns the installer's result.
+platform::UINT ReconfigureProduct(const ProductRecord& record);

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/process_state.h"
+#include "log/run_log.h"
 #include "messages/message_catalogue.h"
 #include "messages/message_ids.h"
 
@@ -103,8 +104,18 @@ std::u16string Substitute(std::u16string_view format, Substitution fill, DWORD c
 }  // namespace
 
 void ShowMessage(UINT id) {
-  // 1. The quiet switch silences every message before anything is looked up.
-  if (RunOptions.Quiet) return;
+  // 1. The quiet switch silences every message before anything is looked up; the log
+  // keeps the id and the code it would have printed.
+  if (RunOptions.Quiet) {
+    const MessageRow* row = FindRow(id);
+    if (row != nullptr && row->Fill == Substitution::LastErrorCode) {
+      LogLine({u"message ", LogNumber(id), u" not shown (quiet run); error code ",
+               SignedDecimal(platform::GetLastError())});
+    } else {
+      LogLine({u"message ", LogNumber(id), u" not shown (quiet run)"});
+    }
+    return;
+  }
 
   // 2. The code message 300 prints: the lookups below may change the thread's code.
   DWORD code = platform::GetLastError();
@@ -125,8 +136,10 @@ void ShowMessage(UINT id) {
     style = row->Style;
   }
 
-  // 7. The box, modal and without owner; its answer is of no use.
-  platform::MessageBoxW(nullptr, text.c_str(), caption.c_str(), style);
+  // 7. The box, modal and without owner; its answer is only logged.
+  int answer = platform::MessageBoxW(nullptr, text.c_str(), caption.c_str(), style);
+  LogLine({u"message ", LogNumber(id), u" ", LogQuoted(caption), u": ", LogQuoted(text),
+           u" answered ", LogNumber(answer)});
 
   // 8. The caller finds the code as it left it.
   platform::SetLastError(code);

@@ -4,7 +4,8 @@
 #include "platform/platform.h"
 
 // Shows message `id` in a modal box with no owner window and waits until it is closed.
-// Does nothing at all (no lookup, no box) when RunOptions.Quiet is set. The thread's
+// Shows nothing and looks nothing up when RunOptions.Quiet is set. Every message, shown
+// (with caption, text and answer) or not, goes to the run's log. The thread's
 // last-error code is taken first, so message 300 prints the code current on entry and the
 // lookups cannot change it. Texts come from ModuleInstance in the thread's language; the
 // message table gives each message its substitution, caption and style; an id without a

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "messages/message_box.h"
+#include "log/run_log.h"
 #include "messages/message_ids.h"
 #include "payload/extraction.h"
 #include "payload/resource_catalogue.h"
@@ -54,18 +55,21 @@ ResourceLookup LocateNote(UINT id, ResourceBytes& note) {
 
 // Steps 12-14: one block at the end of the file. Readers and deployment tools split the
 // list at its separators, so a block whose write fails, its line end included, is cut off
-// again: the file keeps the length it had before the block. Returns false only when the
-// file could not be put back (or its length not read), after which nothing more may be
-// appended.
-bool AppendBlock(HANDLE file, const ResourceBytes& note) {
+// again: the file keeps the length it had before the block. Stuck when the file could not
+// be put back (or its length not read), after which nothing more may be appended.
+enum class BlockWrite { Written, CutOff, Stuck };
+BlockWrite AppendBlock(HANDLE file, const ResourceBytes& note) {
   std::optional<std::uint64_t> start = Seek(file, 0, FILE_CURRENT);
-  if (!start) return false;
+  if (!start) return BlockWrite::Stuck;
   if (WriteAll(file, kSeparator, sizeof kSeparator - 1) && WriteAll(file, note.Data, note.Size) &&
       WriteAll(file, kLineEnd, sizeof kLineEnd - 1)) {
-    return true;
+    return BlockWrite::Written;
   }
-  return Seek(file, static_cast<std::int64_t>(*start), FILE_BEGIN) == start &&
-         SetEndOfFile(file) != 0;
+  DWORD code = GetLastError();
+  bool putBack =
+      Seek(file, static_cast<std::int64_t>(*start), FILE_BEGIN) == start && SetEndOfFile(file) != 0;
+  SetLastError(code);
+  return putBack ? BlockWrite::CutOff : BlockWrite::Stuck;
 }
 
 }  // namespace
@@ -90,17 +94,22 @@ bool WritePatchList(std::u16string& path) {
   ScopedKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
+    LogLine({u"patch list: ", LogQuoted(path), u" could not be opened (error ",
+             LogNumber(GetLastError()), u")"});
     ShowMessage(kMessagePatchListFailed);
     return false;
   }
 
   // 8. The end of the file, 64-bit: a pointer left at the start would overwrite the list.
   if (!Seek(file.Get(), 0, FILE_END)) {
+    LogLine({u"patch list: the end of ", LogQuoted(path), u" could not be found (error ",
+             LogNumber(GetLastError()), u")"});
     ShowMessage(kMessagePatchListFailed);
     return false;
   }
 
   // 9-14. One block per note, in id order, until an id is missing.
+  unsigned appended = 0;
   for (UINT id = kFirstNoteId; id <= kLastResourceId; ++id) {
     ResourceBytes note;
     ResourceLookup lookup = LocateNote(id, note);
@@ -109,12 +118,24 @@ bool WritePatchList(std::u16string& path) {
       break;
     }
     if (lookup == ResourceLookup::Unusable) {
+      LogLine({u"patch list: note ", LogNumber(id), u" is empty or cannot be loaded"});
       ShowMessage(kMessageInstallFailed);
       break;
     }
-    if (!AppendBlock(file.Get(), note)) break;
+    BlockWrite written = AppendBlock(file.Get(), note);
+    if (written == BlockWrite::Written) {
+      ++appended;
+      continue;
+    }
+    LogLine({u"patch list: note ", LogNumber(id), u" could not be written (error ",
+             LogNumber(GetLastError()),
+             written == BlockWrite::CutOff ? u"); the file was left without it"
+                                           : u"); the file could not be put back"});
+    if (written == BlockWrite::Stuck) break;
   }
 
   // 15. The holder closes the file.
+  LogLine(
+      {u"patch list: ", LogNumber(appended), u" deployment notes appended to ", LogQuoted(path)});
   return true;
 }

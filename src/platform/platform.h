@@ -232,6 +232,9 @@ DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer);
 // Files. A backslash in a path is a separator on every backend.
 inline constexpr DWORD GENERIC_READ = 0x80000000;
 inline constexpr DWORD GENERIC_WRITE = 0x40000000;
+// Writing at the end of the file only: without GENERIC_WRITE, every write lands whole at the
+// file's end as it is at that moment, whoever else appends meanwhile.
+inline constexpr DWORD FILE_APPEND_DATA = 0x4;
 inline constexpr DWORD FILE_SHARE_READ = 0x1;
 inline constexpr DWORD FILE_SHARE_WRITE = 0x2;
 inline constexpr DWORD FILE_SHARE_DELETE = 0x4;
@@ -256,6 +259,9 @@ inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~ULONG_PTR{0
 // Opens or creates a file. The share mode holds between processes: while one handle
 // denies writing, another open for writing fails with ERROR_SHARING_VIOLATION (32).
 // CREATE_NEW never opens an existing name, a link included (ERROR_FILE_EXISTS).
+// FILE_FLAG_OPEN_REPARSE_POINT: a link at `path` is not followed. Windows opens the link
+// itself (GetFileInformationByHandle then shows FILE_ATTRIBUTE_REPARSE_POINT); the posix host,
+// where a link cannot be opened as a file, fails. Either way nothing behind the link is reached.
 // Returns INVALID_HANDLE_VALUE on failure. With OPEN_ALWAYS, an existing file sets the
 // last error to ERROR_ALREADY_EXISTS and a new one to 0. A device or pipe is opened for
 // the access asked and never cut; a pipe nobody reads gives ERROR_PIPE_NOT_CONNECTED (233).
@@ -284,6 +290,24 @@ DWORD GetFileAttributesW(LPCWSTR path);
 // size needed with terminator; 0 on failure. *filePart, when given, points at the name.
 DWORD GetFullPathNameW(LPCWSTR path, DWORD bufferLength, LPWSTR buffer, LPWSTR* filePart);
 
+// What GetFileInformationByHandle tells of an open file.
+struct BY_HANDLE_FILE_INFORMATION {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD dwVolumeSerialNumber;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD nNumberOfLinks;
+  DWORD nFileIndexHigh;
+  DWORD nFileIndexLow;
+};
+// Fills `information` for the file `file` has open: its attributes (FILE_ATTRIBUTE_NORMAL
+// when it has none other), size, number of names and identity on its volume. Nonzero on
+// success; 0 with the last error set for a handle that is no file's.
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
+
 // What kind of object a file handle stands for: FILE_TYPE_DISK for a file on a disk,
 // FILE_TYPE_CHAR for a device (a console, a printer port, NUL; every device on the posix
 // host), FILE_TYPE_PIPE for a pipe (a FIFO or socket on the posix host). FILE_TYPE_UNKNOWN
@@ -310,6 +334,20 @@ inline constexpr DWORD REPLACEFILE_IGNORE_ACL_ERRORS = 0x4;
 // handle denies deleting it, ERROR_UNABLE_TO_MOVE_REPLACEMENT (1176) when the move fails.
 BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
                   LPVOID exclude, LPVOID reserved);
+
+// A moment in local time, as the system clock and time zone give it.
+struct SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;      // 1 to 12
+  WORD wDayOfWeek;  // 0 Sunday to 6
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+};
+// The current local date and time.
+void GetLocalTime(SYSTEMTIME* time);
 
 // The identifier of the calling process, unique among running processes.
 DWORD GetCurrentProcessId();
@@ -395,6 +433,29 @@ UINT MsiRecordSetStringW(MSIHANDLE record, UINT field, LPCWSTR value);
 UINT MsiViewModify(MSIHANDLE view, MSIMODIFY mode, MSIHANDLE record);
 // Writes the database's edits to its file; a crash leaves the old file or the new one.
 UINT MsiDatabaseCommit(MSIHANDLE database);
+
+// What the installer writes to the log MsiEnableLogW names, and how.
+inline constexpr DWORD INSTALLLOGMODE_FATALEXIT = 0x1;
+inline constexpr DWORD INSTALLLOGMODE_ERROR = 0x2;
+inline constexpr DWORD INSTALLLOGMODE_WARNING = 0x4;
+inline constexpr DWORD INSTALLLOGMODE_USER = 0x8;
+inline constexpr DWORD INSTALLLOGMODE_INFO = 0x10;
+inline constexpr DWORD INSTALLLOGMODE_RESOLVESOURCE = 0x40;
+inline constexpr DWORD INSTALLLOGMODE_OUTOFDISKSPACE = 0x80;
+inline constexpr DWORD INSTALLLOGMODE_ACTIONSTART = 0x100;
+inline constexpr DWORD INSTALLLOGMODE_ACTIONDATA = 0x200;
+inline constexpr DWORD INSTALLLOGMODE_PROPERTYDUMP = 0x400;
+inline constexpr DWORD INSTALLLOGMODE_COMMONDATA = 0x800;
+inline constexpr DWORD INSTALLLOGMODE_VERBOSE = 0x1000;
+inline constexpr DWORD INSTALLLOGATTRIBUTES_APPEND = 0x1;
+inline constexpr DWORD INSTALLLOGATTRIBUTES_FLUSHEACHLINE = 0x2;
+
+// Sets the log of every later installation this process starts: the messages of
+// `logMode` go to the file `logFile` (its directory must exist), appended to it with
+// INSTALLLOGATTRIBUTES_APPEND, else overwriting it; INSTALLLOGATTRIBUTES_FLUSHEACHLINE
+// flushes every line. nullptr turns the log off. 0, or ERROR_INVALID_PARAMETER (87) for a
+// file with no mode.
+UINT MsiEnableLogW(DWORD logMode, LPCWSTR logFile, DWORD logAttributes);
 
 // Reconfigures an installed product with the installer's property command line (for
 // example "PATCH=\"path\" ..."). 0, 1641 or 3010 on success, else an installer result.

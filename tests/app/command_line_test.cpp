@@ -27,6 +27,7 @@ struct ScanCase {
   bool PatchList;
   std::u16string PatchListPath;
   bool ProductList;
+  std::u16string LogPath = u"";
 };
 
 class CommandLineScan : public testing::TestWithParam<ScanCase> {
@@ -44,9 +45,11 @@ TEST_P(CommandLineScan, SetsTheOptions) {
   EXPECT_EQ(RunOptions.PatchListRequested, c.PatchList);
   EXPECT_EQ(RunOptions.PatchListPath, c.PatchListPath);
   EXPECT_EQ(RunOptions.ProductListRequested, c.ProductList);
+  EXPECT_EQ(RunOptions.LogPath, c.LogPath);
 }
 
-// Columns: install, quiet, extract, extract path, patch list, patch list path, product list.
+// Columns: install, quiet, extract, extract path, patch list, patch list path, product list,
+// and the log path where a row has one.
 INSTANTIATE_TEST_SUITE_P(
     Switches, CommandLineScan,
     testing::Values(
@@ -111,7 +114,73 @@ INSTANTIATE_TEST_SUITE_P(
                  u"",
                  true,
                  u"liste-\u00E9t\u00E9.txt",
-                 false}),
+                 false},
+        // The log changes no mode, and its path is the next argument whatever it is.
+        ScanCase{
+            "log", {"/log", "run.log"}, true, false, false, u"", false, u"", false, u"run.log"},
+        ScanCase{"logUpper",
+                 {"/LoG", "run.log"},
+                 true,
+                 false,
+                 false,
+                 u"",
+                 false,
+                 u"",
+                 false,
+                 u"run.log"},
+        ScanCase{"logLast", {"/log"}, true, false, false, u"", false, u"", false, u""},
+        ScanCase{"finalLogKeepsPath",
+                 {"/log", "a", "/log"},
+                 true,
+                 false,
+                 false,
+                 u"",
+                 false,
+                 u"",
+                 false,
+                 u"a"},
+        ScanCase{"repeatedLog",
+                 {"/log", "a", "/log", "b"},
+                 true,
+                 false,
+                 false,
+                 u"",
+                 false,
+                 u"",
+                 false,
+                 u"b"},
+        ScanCase{"logTakesSwitchAsPath",
+                 {"/log", "/q"},
+                 true,
+                 false,
+                 false,
+                 u"",
+                 false,
+                 u"",
+                 false,
+                 u"/q"},
+        ScanCase{"extractTakesLogAsPath",
+                 {"/e", "/log", "x"},
+                 false,
+                 false,
+                 true,
+                 u"/log",
+                 false,
+                 u"",
+                 false,
+                 u""},
+        ScanCase{"logWithModesStopsAtProductList",
+                 {"/q", "/log", "x", "/e", "a", "/i", "/log", "y"},
+                 false,
+                 true,
+                 true,
+                 u"a",
+                 false,
+                 u"",
+                 true,
+                 u"x"},
+        ScanCase{
+            "longerLogWord", {"/logfile", "x"}, true, false, false, u"", false, u"", false, u""}),
     [](const testing::TestParamInfo<ScanCase>& info) { return std::string(info.param.Name); });
 
 TEST(CommandLineScanState, ProductListRequestIsNeverReset) {
@@ -125,7 +194,7 @@ TEST(CommandLineScanState, ProductListRequestIsNeverReset) {
 
 TEST(CommandLineScanState, ResetsEarlierOptions) {
   RunOptions = RunOptionsRecord();
-  Scan({"/q", "/e", "a", "/p", "b"});
+  Scan({"/q", "/e", "a", "/p", "b", "/log", "c"});
   Scan({});
   EXPECT_TRUE(RunOptions.InstallRequested);
   EXPECT_FALSE(RunOptions.Quiet);
@@ -133,6 +202,7 @@ TEST(CommandLineScanState, ResetsEarlierOptions) {
   EXPECT_TRUE(RunOptions.ExtractPath.empty());
   EXPECT_FALSE(RunOptions.PatchListRequested);
   EXPECT_TRUE(RunOptions.PatchListPath.empty());
+  EXPECT_TRUE(RunOptions.LogPath.empty());
 }
 
 }  // namespace

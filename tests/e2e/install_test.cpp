@@ -2,11 +2,15 @@
 // installer-emu, as a user meets it: the boxes seen, the products' versions, the cached
 // databases and the temporary package afterwards.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <sstream>
+#include <thread>
 
 #include "app/process_state.h"
 #include "support/catalogue.h"
@@ -398,6 +402,156 @@ TEST_F(InstallRun, QuietRunShowsNothingButTheGuard) {
   ExpectFixedUp(kStudio);
   ExpectAskedOnceAfterFixUp(kStudio, "0");
   EXPECT_EQ(testing_support::EntryNames(tmpDirectory), std::vector<std::string>{"MSP2"});
+}
+
+// The administrator's log ("/log PATH").
+
+// The lines of a log without their time stamp and process id, each checked for them.
+std::vector<std::string> LogLines(const std::string& content) {
+  static const std::regex kStamp(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[\d+\] )");
+  std::vector<std::string> lines;
+  std::istringstream in(content);
+  for (std::string line; std::getline(in, line);) {
+    EXPECT_TRUE(!line.empty() && line.back() == '\r') << "no CR LF: " << line;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::smatch stamp;
+    EXPECT_TRUE(std::regex_search(line, stamp, kStamp)) << "not a whole line: " << line;
+    lines.push_back(stamp.empty() ? line : stamp.suffix().str());
+  }
+  return lines;
+}
+
+std::vector<std::string> Starting(const std::vector<std::string>& lines,
+                                  const std::string& prefix) {
+  std::vector<std::string> found;
+  for (const std::string& line : lines) {
+    if (line.rfind(prefix, 0) == 0) found.push_back(line);
+  }
+  return found;
+}
+
+TEST_F(InstallRun, AQuietRunsLogNamesEveryProductsOutcome) {
+  Install({kStudio, "Kyro Studio", "5.1.8.0", "1031"});
+  Install({kViewer, "Kyro Viewer", "5.1.9.0", "1041"});
+  Install({kServer, "Kyro Server", "5.2.0.0", "1031"});
+  EXPECT_TRUE(Run({"/q", "/log", "run.log"}).empty());
+  EXPECT_EQ(Info(kStudio, "VersionString"), "5.2.0.0");
+
+  std::vector<std::string> lines = LogLines(scratch.ReadFile("run.log").value_or(""));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front(), "spsetup 1.0.0 started");
+  EXPECT_EQ(lines.back(), "spsetup finished");
+  EXPECT_EQ(Starting(lines, "options: "),
+            std::vector<std::string>{"options: install yes, quiet yes, extract no, patch list no, "
+                                     "product list no, log \"" +
+                                     scratch.Join("run.log") + "\""});
+  EXPECT_EQ(Starting(lines, "installed target: " + kStudio),
+            std::vector<std::string>{"installed target: " + kStudio +
+                                     " \"Kyro Studio\", version 5.1.8.0, language 1031, "
+                                     "cached package \"" +
+                                     Info(kStudio, "LocalPackage") + "\""});
+  EXPECT_EQ(Starting(lines, "fix-up: "),
+            (std::vector<std::string>{
+                "fix-up: InstallExecuteSequence: 8 rows rewritten, committed (result 0)",
+                "fix-up: Registry: 2 rows rewritten, committed (result 0)"}));
+  EXPECT_EQ(Starting(lines, "patch " + kStudio + ": the installer"),
+            std::vector<std::string>{"patch " + kStudio + ": the installer returned 0"});
+  EXPECT_EQ(Starting(lines, "message "),
+            (std::vector<std::string>{"message 301 not shown (quiet run)",
+                                      "message 308 not shown (quiet run)"}));
+  EXPECT_EQ(Starting(lines, "summary: "),
+            (std::vector<std::string>{"summary: " + kStudio + " \"Kyro Studio\": patched",
+                                      "summary: " + kViewer + " \"Kyro Viewer\": not applicable",
+                                      "summary: " + kServer + " \"Kyro Server\": up to date",
+                                      "summary: the run ended normally"}));
+
+  // The installer's account of the patch, beside ours.
+  std::string installerLog = scratch.ReadFile("run.log.installer.log").value_or("");
+  EXPECT_NE(installerLog.find(kStudio), std::string::npos) << installerLog;
+  EXPECT_NE(installerLog.find("PATCH=\"" + tmpDirectory), std::string::npos) << installerLog;
+  EXPECT_EQ(Starting(lines, "installer log: "),
+            std::vector<std::string>{"installer log: " + scratch.Join("run.log.installer.log") +
+                                     " (result 0)"});
+}
+
+TEST_F(InstallRun, ALogNamesAFailureAndWhereTheRunEnded) {
+  Install({kStudio, "Kyro Studio", "5.1.8.0", "1031"});
+  Install({kServer, "Kyro Server", "5.2.0.0", "1031"});
+  ASSERT_EQ(Emu({"fail", kStudio, "1603"}).ExitCode, 0);
+  Run({"/log", "run.log"});
+  {
+    NamedProcess host(scratch.Path(), "kyro.exe");
+    script = "cancel";
+    Run({"/log", "run.log"});
+  }
+  std::vector<std::string> lines = LogLines(scratch.ReadFile("run.log").value_or(""));
+  // Two runs, one after the other, in the same file.
+  EXPECT_EQ(Starting(lines, "spsetup 1.0.0 started").size(), 2u);
+  EXPECT_EQ(
+      Starting(lines, "summary: "),
+      (std::vector<std::string>{
+          "summary: " + kStudio + " \"Kyro Studio\": failed with code 1603",
+          "summary: " + kServer + " \"Kyro Server\": up to date", "summary: the run ended normally",
+          "summary: " + kStudio + " \"Kyro Studio\": not reached",
+          "summary: " + kServer + " \"Kyro Server\": not reached",
+          "summary: the run ended early at waiting for the host application"}));
+  std::vector<std::string> boxes = Starting(lines, "message ");
+  ASSERT_EQ(boxes.size(), 3u);
+  EXPECT_EQ(boxes[0].rfind("message 300 \"", 0), 0u) << boxes[0];
+  EXPECT_NE(boxes[0].find("1603"), std::string::npos) << boxes[0];
+  EXPECT_EQ(boxes[1].rfind("message 315 \"", 0), 0u) << boxes[1];
+  EXPECT_NE(boxes[1].find(" answered 2"), std::string::npos) << boxes[1];
+}
+
+// A log that cannot be had changes nothing else: the same boxes, nothing written through
+// a link or into a directory that was not there.
+TEST_F(InstallRun, ALogThatCannotBeOpenedChangesNothingElse) {
+  Install({kViewer, "Kyro Viewer", "5.1.9.0", "1041"});
+  scratch.WriteFile("victim", "keep\n");
+  ASSERT_EQ(symlink(scratch.Join("victim").c_str(), scratch.Join("link.log").c_str()), 0);
+  ASSERT_EQ(mkfifo(scratch.Join("fifo.log").c_str(), 0600), 0);
+  std::vector<DialogRecord> without = Run();
+  ASSERT_EQ(without.size(), 1u);
+  for (const char* path : {"no/such/directory/run.log", "link.log", "fifo.log"}) {
+    SCOPED_TRACE(path);
+    std::filesystem::remove(scratch.Join("dialogs.log"));
+    std::vector<DialogRecord> with = Run({"/log", path});
+    ASSERT_EQ(with.size(), 1u);
+    EXPECT_EQ(with[0].Text, without[0].Text);
+    EXPECT_EQ(with[0].Style, without[0].Style);
+  }
+  EXPECT_EQ(scratch.ReadFile("victim"), "keep\n");
+  EXPECT_FALSE(std::filesystem::exists(scratch.Join("no")));
+  EXPECT_TRUE(std::filesystem::is_symlink(scratch.Join("link.log")));
+
+  // An applicable product is patched all the same.
+  Install({kStudio, "Kyro Studio", "5.1.8.0", "1031"});
+  std::filesystem::remove(scratch.Join("dialogs.log"));
+  EXPECT_TRUE(Run({"/q", "/log", "no/such/directory/run.log"}).empty());
+  EXPECT_EQ(Info(kStudio, "VersionString"), "5.2.0.0");
+  EXPECT_FALSE(std::filesystem::exists(scratch.Join("no")));
+}
+
+TEST_F(InstallRun, ConcurrentRunsInterleaveWholeLines) {
+  scratch.WriteFile("shared.log", "");
+  std::vector<std::thread> runs;
+  for (const char* name : {"a.msp", "b.msp", "c.msp"}) {
+    runs.emplace_back([this, name] {
+      RunProgram(SPSETUP_EXE, {"/e", name, "/log", "shared.log"}, Environment(), scratch.Path());
+    });
+  }
+  for (std::thread& run : runs) run.join();
+  std::vector<std::string> lines = LogLines(scratch.ReadFile("shared.log").value_or(""));
+  EXPECT_EQ(Starting(lines, "spsetup finished").size(), 3u);
+  EXPECT_EQ(Starting(lines, "extract: the package was written to ").size(), 3u);
+}
+
+// "/log" as the last argument asks for nothing: the extraction runs and no log is made.
+TEST_F(InstallRun, LogAsTheLastArgumentIsIgnored) {
+  Run({"/e", "out.msp", "/log"});
+  std::vector<std::string> entries = testing_support::EntryNames(scratch.Path());
+  std::erase(entries, "dialogs.log");
+  EXPECT_EQ(entries, std::vector<std::string>{"out.msp"});
 }
 
 }  // namespace

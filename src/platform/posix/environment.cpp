@@ -1,5 +1,6 @@
-// The environment of the emulated host: variables and the temporary directory.
+// The environment of the emulated host: variables, the temporary directory and the clock.
 
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -84,6 +85,22 @@ DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer) {
   std::u16string path(full, length);
   if (path.back() != u'/') path += u'/';
   return posix::CopyOut(path, buffer, bufferLength);
+}
+
+void GetLocalTime(SYSTEMTIME* time) {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  struct tm local {};
+  ::localtime_r(&now.tv_sec, &local);
+  time->wYear = static_cast<WORD>(local.tm_year + 1900);
+  time->wMonth = static_cast<WORD>(local.tm_mon + 1);
+  time->wDayOfWeek = static_cast<WORD>(local.tm_wday);
+  time->wDay = static_cast<WORD>(local.tm_mday);
+  time->wHour = static_cast<WORD>(local.tm_hour);
+  time->wMinute = static_cast<WORD>(local.tm_min);
+  // A leap second is shown as the last second of its minute, as Windows has no 60.
+  time->wSecond = static_cast<WORD>(local.tm_sec > 59 ? 59 : local.tm_sec);
+  time->wMilliseconds = static_cast<WORD>(now.tv_nsec / 1000000);
 }
 
 }  // namespace platform

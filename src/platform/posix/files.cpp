@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -36,7 +37,6 @@ constexpr DWORD kFileAttributeReadonly = 0x1;
 constexpr DWORD kGenericAll = 0x10000000;
 constexpr DWORD kFileReadData = 0x1;
 constexpr DWORD kFileWriteData = 0x2;
-constexpr DWORD kFileAppendData = 0x4;
 
 std::mutex& HandleTableLock() {
   static std::mutex lock;
@@ -243,8 +243,9 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* /*security
                    DWORD disposition, DWORD flagsAndAttributes, HANDLE /*templateFile*/) {
   // 1. What is asked: reading, writing, and how the name is to be found or made.
   bool read = (access & (GENERIC_READ | posix::kGenericAll | posix::kFileReadData)) != 0;
-  bool write = (access & (GENERIC_WRITE | posix::kGenericAll | posix::kFileWriteData |
-                          posix::kFileAppendData)) != 0;
+  bool write =
+      (access & (GENERIC_WRITE | posix::kGenericAll | posix::kFileWriteData | FILE_APPEND_DATA)) !=
+      0;
   if (path == nullptr || disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
       (disposition == TRUNCATE_EXISTING && !write)) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -267,6 +268,11 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* /*security
     accessFlags = read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
   }
   int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | accessFlags;
+  // Append access alone: every write goes to the end, as the file is at that moment.
+  if ((access & FILE_APPEND_DATA) != 0 &&
+      (access & (GENERIC_WRITE | posix::kGenericAll | posix::kFileWriteData)) == 0) {
+    flags |= O_APPEND;
+  }
   if ((flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0) flags |= O_NOFOLLOW;
 
   // 2. Open or create. CREATE_NEW never opens an existing name, a link included
@@ -652,6 +658,42 @@ DWORD GetFileType(HANDLE file) {
   // Block devices too: the system writes into a device and never replaces it, which is
   // what Windows' disk type would make it do.
   return FILE_TYPE_CHAR;
+}
+
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {
+  KernelObject* object = posix::LookUpKernelObject(file, KernelObjectKind::File);
+  if (object == nullptr) return 0;
+  struct stat info {};
+  if (information == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if (::fstat(object->Descriptor, &info) != 0) {
+    posix::SetLastErrorFromErrno(errno);
+    return 0;
+  }
+  auto fileTime = [](const struct timespec& at) {
+    // 100-nanosecond intervals since 1601, as Windows counts.
+    constexpr std::uint64_t kEpochDifference = 116444736000000000ULL;
+    std::uint64_t ticks = kEpochDifference + static_cast<std::uint64_t>(at.tv_sec) * 10000000ULL +
+                          static_cast<std::uint64_t>(at.tv_nsec) / 100;
+    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+  };
+  // A descriptor never stands for a link itself on this host, so no reparse point is shown.
+  DWORD attributes = 0;
+  if (S_ISDIR(info.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  if ((info.st_mode & S_IWUSR) == 0) attributes |= posix::kFileAttributeReadonly;
+  information->dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+  information->ftCreationTime = fileTime(info.st_ctim);
+  information->ftLastAccessTime = fileTime(info.st_atim);
+  information->ftLastWriteTime = fileTime(info.st_mtim);
+  information->dwVolumeSerialNumber = static_cast<DWORD>(info.st_dev);
+  information->nFileSizeHigh = static_cast<DWORD>(static_cast<std::uint64_t>(info.st_size) >> 32);
+  information->nFileSizeLow = static_cast<DWORD>(info.st_size);
+  information->nNumberOfLinks = static_cast<DWORD>(info.st_nlink);
+  information->nFileIndexHigh = static_cast<DWORD>(static_cast<std::uint64_t>(info.st_ino) >> 32);
+  information->nFileIndexLow = static_cast<DWORD>(info.st_ino);
+  return 1;
 }
 
 DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR buffer, DWORD bufferLength, DWORD flags) {

@@ -8,6 +8,7 @@
 #include "platform/posix/host.h"
 #include "platform/posix/installer_handles.h"
 #include "platform/posix/installer_journal.h"
+#include "platform/posix/installer_log.h"
 #include "platform/posix/installer_patch.h"
 #include "platform/posix/installer_registry.h"
 
@@ -286,6 +287,7 @@ UINT MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE inst
   //    not part of the service: a journal that cannot be written changes no result.
   call.Result = refused != ERROR_SUCCESS ? refused : posix::Reconfigure(code, entry, commandLine);
   posix::AppendToJournal(code, call);
+  posix::WriteToInstallerLog(code, posix::FormatJournalRecord(call));
   return call.Result;
 }
 

@@ -84,8 +84,13 @@ bool AppendToJournal(const std::string& code, const ConfigureCall& call) {
     ++calls;
   }
   // 2. The new record.
-  std::string record = "call\t" + std::to_string(calls + 1) + "\n";
-  record += "level\t" + std::to_string(call.Level) + "\n";
+  std::string record = "call\t" + std::to_string(calls + 1) + "\n" + FormatJournalRecord(call);
+  // 3. Written whole.
+  return WriteFileAtomically(path, journal + record, nullptr);
+}
+
+std::string FormatJournalRecord(const ConfigureCall& call) {
+  std::string record = "level\t" + std::to_string(call.Level) + "\n";
   record += "state\t" + std::to_string(call.State) + "\n";
   record += "commandline\t" + Escape(call.CommandLine) + "\n";
   if (!call.DatabaseRead) record += "database\tunreadable\n";
@@ -96,8 +101,7 @@ bool AppendToJournal(const std::string& code, const ConfigureCall& call) {
     record += "registry\t" + Escape(key) + "\t" + Escape(component) + "\n";
   }
   record += "result\t" + std::to_string(call.Result) + "\n";
-  // 3. Written whole.
-  return WriteFileAtomically(path, journal + record, nullptr);
+  return record;
 }
 
 }  // namespace platform::posix

@@ -44,6 +44,9 @@ std::string JournalPath(const std::string& code);
 // stays false when it does not open. A missing table gives no rows.
 void ReadJournalRows(const std::string& path, ConfigureCall& call);
 
+// The lines of `call`'s record after its "call" line, each ending in "\n".
+std::string FormatJournalRecord(const ConfigureCall& call);
+
 // Appends `call` as the next record of the product's journal, crash-safely (the whole file
 // written anew and renamed into place, under the registry lock). False when it cannot be
 // written; the journal then stays as it was.

@@ -29,6 +29,7 @@ struct InstallerFunctions {
   decltype(&::MsiViewModify) ViewModify;
   decltype(&::MsiDatabaseCommit) DatabaseCommit;
   decltype(&::MsiConfigureProductExW) ConfigureProductEx;
+  decltype(&::MsiEnableLogW) EnableLog;
 };
 
 template <typename Function>
@@ -61,7 +62,8 @@ const InstallerFunctions* LoadInstaller() {
                     Bind(library, "MsiRecordSetStringW", functions.RecordSetString) &&
                     Bind(library, "MsiViewModify", functions.ViewModify) &&
                     Bind(library, "MsiDatabaseCommit", functions.DatabaseCommit) &&
-                    Bind(library, "MsiConfigureProductExW", functions.ConfigureProductEx);
+                    Bind(library, "MsiConfigureProductExW", functions.ConfigureProductEx) &&
+                    Bind(library, "MsiEnableLogW", functions.EnableLog);
     ::SetLastError(saved);
     return complete ? &functions : nullptr;
   }();
@@ -188,6 +190,17 @@ UINT MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE inst
   if (msi == nullptr) return ERROR_INSTALL_SERVICE_FAILURE;
   return msi->ConfigureProductEx(Wide(product), installLevel,
                                  static_cast<::INSTALLSTATE>(installState), Wide(commandLine));
+}
+
+static_assert(INSTALLLOGMODE_VERBOSE == ::INSTALLLOGMODE_VERBOSE &&
+              INSTALLLOGMODE_PROPERTYDUMP == ::INSTALLLOGMODE_PROPERTYDUMP &&
+              INSTALLLOGMODE_COMMONDATA == ::INSTALLLOGMODE_COMMONDATA &&
+              INSTALLLOGATTRIBUTES_FLUSHEACHLINE == ::INSTALLLOGATTRIBUTES_FLUSHEACHLINE);
+
+UINT MsiEnableLogW(DWORD logMode, LPCWSTR logFile, DWORD logAttributes) {
+  const InstallerFunctions* msi = LoadInstaller();
+  return msi == nullptr ? ERROR_INSTALL_SERVICE_FAILURE
+                        : msi->EnableLog(logMode, Wide(logFile), logAttributes);
 }
 
 }  // namespace platform

@@ -88,6 +88,12 @@ DWORD GetFullPathNameW(LPCWSTR path, DWORD bufferLength, LPWSTR buffer, LPWSTR* 
 
 DWORD GetFileType(HANDLE file) { return ::GetFileType(file); }
 
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {
+  static_assert(sizeof(BY_HANDLE_FILE_INFORMATION) == sizeof(::BY_HANDLE_FILE_INFORMATION));
+  return ::GetFileInformationByHandle(file,
+                                      reinterpret_cast<::BY_HANDLE_FILE_INFORMATION*>(information));
+}
+
 DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR buffer, DWORD bufferLength, DWORD flags) {
   return ::GetFinalPathNameByHandleW(file, Wide(buffer), bufferLength, flags);
 }
@@ -95,6 +101,11 @@ DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR buffer, DWORD bufferLength, 
 BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
                   LPVOID exclude, LPVOID reserved) {
   return ::ReplaceFileW(Wide(replaced), Wide(replacement), Wide(backup), flags, exclude, reserved);
+}
+
+void GetLocalTime(SYSTEMTIME* time) {
+  static_assert(sizeof(SYSTEMTIME) == sizeof(::SYSTEMTIME));
+  ::GetLocalTime(reinterpret_cast<::SYSTEMTIME*>(time));
 }
 
 DWORD GetCurrentProcessId() { return ::GetCurrentProcessId(); }
