@@ -22,7 +22,8 @@ struct Product {
 
 // A field of the outcome that a host cannot show as Windows would, and why.
 struct KnownDifference {
-  std::string Field;  // "boxes", "files", "temp", "rows", "versions" or "patches"
+  std::string Field;  // "boxes", "files", "temp", "rows", "versions", "patches" or
+                      // "installer log"
   std::string Reason;
 };
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <sstream>
 
 #include "scenarios/hosts.h"
 #include "support/catalogue.h"
@@ -42,6 +43,10 @@ struct Row {
   std::map<std::string, std::string> Versions;    // product code to version after the run
   std::optional<std::vector<std::string>> Files;  // names written to the working directory
   std::optional<std::size_t> TempEntries;         // entries left in the temporary directory
+  // "/log NAME" in the working directory: the log's summary lines, taken out of Files with
+  // the installer's log beside it.
+  std::string Log;
+  std::vector<std::string> Summary;
 };
 
 const unsigned long kError = 0x50010;
@@ -171,6 +176,27 @@ std::vector<Row> Rows() {
   row.Play.Known = kPatchedWithTheSample;
   rows.push_back(row);
 
+  // The administrator's log: a summary line per product, and the installer's log beside it.
+  row = Install("QuietRunWithALog", "1033", {studio518, viewer519, server520}, {});
+  row.Play.Arguments = {"/q", "/log", "run.log"};
+  row.Versions = {{kStudio, "5.2.0.0"}, {kViewer, "5.1.9.0"}, {kServer, "5.2.0.0"}};
+  row.TempEntries = 0;
+  row.Play.Known = kPatchedWithTheSample;
+  row.Log = "run.log";
+  row.Summary = {"summary: " + kStudio + " \"Kyro Studio\": patched",
+                 "summary: " + kViewer + " \"Kyro Viewer\": not applicable",
+                 "summary: " + kServer + " \"Kyro Server\": up to date",
+                 "summary: the run ended normally"};
+  rows.push_back(row);
+
+  // A log that cannot be opened changes nothing else, and creates no directory.
+  row = Install("QuietRunWithALogInADirectoryThatIsNotThere", "1033", {studio518, viewer519}, {});
+  row.Play.Arguments = {"/q", "/log", "missing/run.log"};
+  row.Versions = {{kStudio, "5.2.0.0"}};
+  row.TempEntries = 0;
+  row.Play.Known = kPatchedWithTheSample;
+  rows.push_back(row);
+
   // Product languages under a German user: each message in the product's own language.
   for (const char* language : {"1031", "1041", "1049", "2052", "1028", "4100"}) {
     rows.push_back(
@@ -185,6 +211,45 @@ std::vector<Row> Rows() {
 }
 
 class TwoHosts : public testing::TestWithParam<Row> {};
+
+// A run's log and the installer's log beside it.
+struct RunLogs {
+  bool Written = false;
+  std::vector<std::string> Summary;  // the summary lines, without time stamp and process id
+  std::string Installer;
+};
+
+// Takes the log `name` and the installer's log beside it out of the files an outcome shows:
+// their time stamps, process ids and paths differ from host to host.
+RunLogs TakeLogs(Outcome& outcome, const std::string& name) {
+  RunLogs logs;
+  if (auto log = outcome.Files.find(name); log != outcome.Files.end()) {
+    logs.Written = true;
+    std::istringstream in(log->second);
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      std::size_t text = line.find("] ");
+      if (text != std::string::npos && line.compare(text + 2, 9, "summary: ") == 0) {
+        logs.Summary.push_back(line.substr(text + 2));
+      }
+    }
+    outcome.Files.erase(log);
+  }
+  if (auto installer = outcome.Files.find(name + ".installer.log");
+      installer != outcome.Files.end()) {
+    logs.Installer = installer->second;
+    outcome.Files.erase(installer);
+  }
+  return logs;
+}
+
+// The installer's log names the patch: the temporary package, "MSP" and a number.
+void ExpectNamesThePatch(const RunLogs& logs, const char* host) {
+  EXPECT_TRUE(logs.Written) << host << ": no log";
+  EXPECT_NE(logs.Installer.find("MSP"), std::string::npos)
+      << host << ": the installer's log does not name the patch:\n"
+      << logs.Installer.substr(0, 2000);
+}
 
 void ExpectLinuxOutcome(const Row& row, const Outcome& seen) {
   if (row.Boxes) {
@@ -312,10 +377,21 @@ void ExpectSameOutcome(const Scenario& scenario, const Outcome& linux, const Out
 TEST_P(TwoHosts, PlaysAlikeOnBothHosts) {
   const Row& row = GetParam();
   Outcome linux = PlayOnLinux(row.Play);
+  RunLogs linuxLogs = TakeLogs(linux, row.Log);
   ExpectLinuxOutcome(row, linux);
+  if (!row.Log.empty()) {
+    EXPECT_EQ(linuxLogs.Summary, row.Summary);
+    ExpectNamesThePatch(linuxLogs, "Linux");
+  }
   std::optional<WineSetup> wine = WineFromEnvironment();
   if (!wine) return;  // the Windows stage of the test command sets Wine up
-  ExpectSameOutcome(row.Play, linux, PlayOnWine(row.Play, *wine));
+  Outcome onWine = PlayOnWine(row.Play, *wine);
+  RunLogs wineLogs = TakeLogs(onWine, row.Log);
+  if (!row.Log.empty()) {
+    EXPECT_EQ(wineLogs.Summary, linuxLogs.Summary) << "log summary";
+    if (!Known(row.Play, "installer log")) ExpectNamesThePatch(wineLogs, "Wine");
+  }
+  ExpectSameOutcome(row.Play, linux, onWine);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, TwoHosts, testing::ValuesIn(Rows()),
