@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -332,6 +333,33 @@ TEST_F(InstallerServiceTest, TheJournalRecordsEachCallAndTheRowsItFound) {
   ASSERT_EQ(Emu({"uninstall", kOtherProduct}).ExitCode, 0);
   ASSERT_EQ(Emu({"install", Scratch.Join("other.msi")}).ExitCode, 0);
   EXPECT_EQ(Emu({"journal", kOtherProduct}).Output, "");
+}
+
+// The log MsiEnableLogW names gets each configuration's record, framed, in whole lines.
+TEST_F(InstallerServiceTest, TheInstallerLogGetsEachConfigurationsRecord) {
+  const std::string log = Scratch.Join("installer.log");
+  Scratch.WriteFile("installer.log", "older\n");
+  EXPECT_EQ(MsiEnableLogW(0, Wide(log).c_str(), INSTALLLOGATTRIBUTES_APPEND),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(MsiEnableLogW(INSTALLLOGMODE_VERBOSE, Wide(log).c_str(), 0), ERROR_SUCCESS);
+  EXPECT_EQ(Scratch.ReadFile("installer.log"), "") << "without APPEND the old log goes at once";
+  EXPECT_EQ(MsiEnableLogW(INSTALLLOGMODE_VERBOSE, Wide(log).c_str(), INSTALLLOGATTRIBUTES_APPEND),
+            ERROR_SUCCESS);
+  std::string patch = MakePatch("sp.msp", kProduct);
+  ASSERT_EQ(Configure(PatchCommandLine(patch)), ERROR_SUCCESS);
+  // Turned off: the next configuration leaves the file as it was.
+  EXPECT_EQ(MsiEnableLogW(INSTALLLOGMODE_VERBOSE, nullptr, 0), ERROR_SUCCESS);
+  Configure(PatchCommandLine(patch));
+
+  std::vector<std::string> lines;
+  std::istringstream in(Scratch.ReadFile("installer.log").value_or(""));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_GE(lines.size(), 5u);
+  EXPECT_EQ(lines.front().rfind("=== Logging started: ", 0), 0u) << lines.front();
+  EXPECT_NE(lines.front().find(kProduct), std::string::npos) << lines.front();
+  EXPECT_EQ(lines[3], "MSI (emulated): commandline\t" + PatchCommandLine(patch));
+  EXPECT_EQ(lines[lines.size() - 2], "MSI (emulated): result\t0");
+  EXPECT_EQ(lines.back().rfind("=== Logging stopped: ", 0), 0u) << lines.back();
 }
 
 // Levels and states as Windows takes them: the level counts only with the default state.
