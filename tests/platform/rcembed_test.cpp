@@ -67,4 +67,41 @@ TEST(Rcembed, ACompiledResourceFileWithEntriesOfNoSizeIsRefused) {
   }
 }
 
+// A file that is regular but cannot be read (/proc/self/mem gives an input/output error) and
+// a script whose macros each name the one before twice, doubling it at every level: one line
+// each, not an abort from inside a stream or memory run out.
+TEST(Rcembed, AnUnreadableFileOrAScriptWithoutBoundIsAnError) {
+  ScratchDir scratch;
+  std::string doubling = "#define M0 1\n";
+  for (int level = 1; level <= 30; ++level) {
+    doubling += "#define M" + std::to_string(level) + " M" + std::to_string(level - 1) + " M" +
+                std::to_string(level - 1) + "\n";
+  }
+  doubling += "STRINGTABLE { M30 \"x\" }\n";
+  struct Case {
+    std::string Script;
+    std::string Expected;
+  };
+  for (const Case& c :
+       {Case{"#include \"/proc/self/mem\"\n", "rcembed: cannot read /proc/self/mem: "},
+        Case{"1 ICON \"/proc/self/mem\"\n", "rcembed: cannot read /proc/self/mem: "},
+        Case{doubling, scratch.Join("app.rc") +
+                           ":32: the script expands to more than 250000 tokens or 4 MiB"}}) {
+    SCOPED_TRACE(c.Script.substr(0, 40));
+    scratch.WriteFile("app.rc", c.Script);
+    ProgramResult result = Embed(scratch, "app.rc");
+    EXPECT_EQ(result.ExitCode, 1);
+    EXPECT_NE(result.Output.find(c.Expected), std::string::npos) << result.Output;
+    EXPECT_EQ(testing_support::EntryNames(scratch.Path()), (std::vector<std::string>{"app.rc"}));
+  }
+  // A compiled resource file that is a directory.
+  scratch.WriteFile("app.rc", "STRINGTABLE\nBEGIN\n  1 \"a\"\nEND\n");
+  ProgramResult result =
+      RunProgram(SPSETUP_RCEMBED, {"--compare-res", scratch.Path(), scratch.Join("app.rc")});
+  EXPECT_EQ(result.ExitCode, 1);
+  EXPECT_NE(result.Output.find("rcembed: cannot read " + scratch.Path() + ": Is a directory"),
+            std::string::npos)
+      << result.Output;
+}
+
 }  // namespace

@@ -1,8 +1,5 @@
 #include "compiled_resources.h"
 
-#include <fstream>
-#include <iterator>
-
 namespace rcembed {
 
 CompiledResources ParseCompiledResources(const std::vector<std::uint8_t>& bytes,
@@ -56,11 +53,9 @@ CompiledResources ParseCompiledResources(const std::vector<std::uint8_t>& bytes,
 }
 
 CompiledResources ReadCompiledResources(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) Fail("", "cannot read " + path.string());
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
-  return ParseCompiledResources(bytes, path.string());
+  const std::string content = ReadWholeFile(path);
+  return ParseCompiledResources(std::vector<std::uint8_t>(content.begin(), content.end()),
+                                path.string());
 }
 
 }  // namespace rcembed

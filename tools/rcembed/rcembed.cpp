@@ -120,12 +120,12 @@ std::string Table(const std::vector<Resource>& resources, const std::string& scr
 // The bytes a resource holds, as the executable will carry them.
 std::vector<std::uint8_t> Payload(const Resource& resource) {
   if (resource.Generated) return resource.Data;
-  std::ifstream in(resource.File, std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(resource.Offset));
-  std::vector<std::uint8_t> bytes(resource.Size);
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!in) Fail("", "cannot read " + resource.File.string());
-  return bytes;
+  const std::string content = rcembed::ReadWholeFile(resource.File);
+  if (resource.Offset > content.size() || resource.Size > content.size() - resource.Offset) {
+    Fail("", "cannot read " + resource.File.string() + ": it changed while it was read");
+  }
+  const auto begin = content.begin() + static_cast<std::ptrdiff_t>(resource.Offset);
+  return std::vector<std::uint8_t>(begin, begin + static_cast<std::ptrdiff_t>(resource.Size));
 }
 
 std::string Describe(const ResourceKey& type, const ResourceKey& name, std::uint16_t language) {

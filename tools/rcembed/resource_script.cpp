@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -20,6 +23,22 @@ namespace fs = std::filesystem;
 
 void Fail(const std::string& where, const std::string& message) {
   throw ScriptError{where.empty() ? message : where + ": " + message};
+}
+
+std::string ReadWholeFile(const fs::path& path) {
+  // Read with the C library, whose read errors are results: a stream would throw its own
+  // exception from inside the read.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!file) Fail("", "cannot read " + path.string() + ": " + std::strerror(errno));
+  std::string content;
+  char buffer[65536];
+  while (std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get())) {
+    content.append(buffer, got);
+  }
+  if (std::ferror(file.get())) {
+    Fail("", "cannot read " + path.string() + ": " + std::strerror(errno));
+  }
+  return content;
 }
 
 namespace {
@@ -37,6 +56,12 @@ struct Token {
   std::uint32_t Number = 0;
   std::string Where;  // file:line
 };
+
+// What a script may come to with its includes read and its macros expanded: far beyond any
+// real script, and a bound where macros that each name the one before twice double the
+// script at every level.
+constexpr std::size_t kMostTokens = 250000;
+constexpr std::size_t kMostTextBytes = std::size_t{4} << 20;
 
 constexpr const char* kWindowsHeaders[] = {"winresrc.h", "windows.h", "winres.h",
                                            "winnt.h",    "winuser.h", "winver.h"};
@@ -118,10 +143,8 @@ class Preprocessor {
     if (depth > 32) Fail(path.string(), "#include nested too deeply");
     std::error_code status;
     if (!fs::is_regular_file(path, status)) Fail("", path.string() + " is not a regular file");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) Fail("", "cannot read " + path.string());
+    std::string text = ReadWholeFile(path);
     filesRead_.insert(fs::absolute(path).lexically_normal());
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
     Scan(text, path, out, depth);
   }
@@ -336,6 +359,11 @@ class Preprocessor {
         return;
       }
     }
+    textBytes_ += token.Text.size();
+    if (out.size() >= kMostTokens || textBytes_ > kMostTextBytes) {
+      Fail(token.Where, "the script expands to more than " + std::to_string(kMostTokens) +
+                            " tokens or " + std::to_string(kMostTextBytes >> 20) + " MiB of text");
+    }
     out.push_back(std::move(token));
   }
 
@@ -429,6 +457,7 @@ class Preprocessor {
   std::map<std::string, std::vector<Token>> macros_;
   std::set<fs::path> filesRead_;
   bool utf8_ = false;
+  std::size_t textBytes_ = 0;  // of the tokens emitted, as written
 };
 
 // ---------------------------------------------------------------------------------------
@@ -695,9 +724,8 @@ class Parser {
   // Splits an icon file the way the resource compiler does: each image becomes an RT_ICON
   // with the next free id, and the RT_GROUP_ICON holds the directory with those ids.
   void Icon(const ResourceKey& name, const fs::path& file, const std::string& where) {
-    std::ifstream in(file, std::ios::binary);
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
+    const std::string content = ReadWholeFile(file);
+    const std::vector<std::uint8_t> bytes(content.begin(), content.end());
     auto word = [&](std::size_t at) { return bytes[at] | bytes[at + 1] << 8; };
     auto dword = [&](std::size_t at) {
       return static_cast<std::uint32_t>(word(at)) | static_cast<std::uint32_t>(word(at + 2)) << 16;

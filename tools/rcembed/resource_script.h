@@ -29,6 +29,10 @@ struct ScriptError {
 // Throws ScriptError with `message`, prefixed by `where` and ": " unless `where` is empty.
 [[noreturn]] void Fail(const std::string& where, const std::string& message);
 
+// The whole content of the file at `path`. A file that cannot be opened or read to its end
+// (a directory, /proc/self/mem) is a ScriptError "cannot read PATH: reason".
+std::string ReadWholeFile(const std::filesystem::path& path);
+
 // A type or name: a string (upper-cased, as the compiler stores it) or an integer id.
 struct ResourceKey {
   std::u16string Text;
@@ -64,7 +68,9 @@ struct ResourceScript {
 // Reads the script at `script`, searching `includeDirectories` in order for included files
 // and payloads not found beside the file that names them. Only regular files are read.
 // Throws ScriptError for anything outside the subset above, a file that cannot be found or
-// read, and a resource or string defined twice; nothing else is thrown for bad input.
+// read, a resource or string defined twice, and a script that expands (includes read,
+// macros replaced) to more than 250,000 tokens or 4 MiB of text; nothing else is thrown
+// for bad input.
 ResourceScript ReadResourceScript(const std::filesystem::path& script,
                                   const std::vector<std::filesystem::path>& includeDirectories);
 
