@@ -67,27 +67,37 @@ TEST(Rcembed, ACompiledResourceFileWithEntriesOfNoSizeIsRefused) {
   }
 }
 
-// A file that is regular but cannot be read (/proc/self/mem gives an input/output error) and
-// a script whose macros each name the one before twice, doubling it at every level: one line
-// each, not an abort from inside a stream or memory run out.
+// A file that is regular but cannot be read (/proc/self/mem gives an input/output error),
+// macros that each name the one before twice, doubling the work at every level whether they
+// yield tokens or not, and a script that uses such a macro too often: one line each, not an
+// abort from inside a stream, memory run out or a run without end.
 TEST(Rcembed, AnUnreadableFileOrAScriptWithoutBoundIsAnError) {
   ScratchDir scratch;
-  std::string doubling = "#define M0 1\n";
-  for (int level = 1; level <= 30; ++level) {
-    doubling += "#define M" + std::to_string(level) + " M" + std::to_string(level - 1) + " M" +
-                std::to_string(level - 1) + "\n";
-  }
-  doubling += "STRINGTABLE { M30 \"x\" }\n";
+  auto doubling = [](const std::string& first, int levels) {
+    std::string script = "#define M0" + first + "\n";
+    for (int level = 1; level <= levels; ++level) {
+      const std::string before = "M" + std::to_string(level - 1);
+      script += "#define M" + std::to_string(level) + " " + before + " " + before + "\n";
+    }
+    return script;
+  };
+  // 130 uses of a macro of 2,048 tokens, each use within its bound.
+  std::string manyUses = doubling(" 1", 11) + "STRINGTABLE {\n";
+  for (int use = 0; use < 130; ++use) manyUses += "M11 ";
+  manyUses += "\n}\n";
+  const std::string tooMuch = "macro M30 expands to more than 10000 tokens";
   struct Case {
     std::string Script;
     std::string Expected;
   };
-  for (const Case& c :
-       {Case{"#include \"/proc/self/mem\"\n", "rcembed: cannot read /proc/self/mem: "},
-        Case{"1 ICON \"/proc/self/mem\"\n", "rcembed: cannot read /proc/self/mem: "},
-        Case{doubling, scratch.Join("app.rc") +
-                           ":32: the script expands to more than 250000 tokens or 4 MiB"}}) {
-    SCOPED_TRACE(c.Script.substr(0, 40));
+  for (const Case& c : {
+           Case{"#include \"/proc/self/mem\"\n", "rcembed: cannot read /proc/self/mem: "},
+           Case{"1 ICON \"/proc/self/mem\"\n", "rcembed: cannot read /proc/self/mem: "},
+           Case{doubling(" 1", 30) + "STRINGTABLE { M30 \"x\" }\n", "app.rc:32: " + tooMuch},
+           Case{doubling("", 30) + "M30\n", "app.rc:32: " + tooMuch},
+           Case{manyUses, "app.rc:14: the script expands to more than 250000 tokens or 4 MiB"},
+       }) {
+    SCOPED_TRACE(c.Expected);
     scratch.WriteFile("app.rc", c.Script);
     ProgramResult result = Embed(scratch, "app.rc");
     EXPECT_EQ(result.ExitCode, 1);

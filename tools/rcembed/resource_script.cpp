@@ -57,9 +57,11 @@ struct Token {
   std::string Where;  // file:line
 };
 
-// What a script may come to with its includes read and its macros expanded: far beyond any
-// real script, and a bound where macros that each name the one before twice double the
-// script at every level.
+// What a script may come to with its includes read and its macros expanded, far beyond any
+// real script: bounds where macros that each name the one before twice double the work at
+// every level, whether or not they yield tokens in the end. A use of a macro may take so
+// many steps (each token a body yields, macros included), the whole script so many tokens.
+constexpr std::size_t kMostStepsPerUse = 10000;
 constexpr std::size_t kMostTokens = 250000;
 constexpr std::size_t kMostTextBytes = std::size_t{4} << 20;
 
@@ -348,6 +350,14 @@ class Preprocessor {
   }
 
   void Emit(Token token, std::vector<Token>& out, int depth) {
+    if (depth == 0) {
+      useName_ = token.Text;
+      useSteps_ = 0;
+    } else if (++useSteps_ > kMostStepsPerUse) {
+      Fail(token.Where, "macro " + useName_ + " expands to more than " +
+                            std::to_string(kMostStepsPerUse) +
+                            " tokens, the macros it names counted");
+    }
     if (token.Kind == TokenKind::Identifier) {
       auto macro = macros_.find(token.Text);
       if (macro != macros_.end()) {
@@ -458,6 +468,8 @@ class Preprocessor {
   std::set<fs::path> filesRead_;
   bool utf8_ = false;
   std::size_t textBytes_ = 0;  // of the tokens emitted, as written
+  std::string useName_;        // the macro being expanded, as the script names it
+  std::size_t useSteps_ = 0;   // that use has taken
 };
 
 // ---------------------------------------------------------------------------------------

@@ -68,9 +68,10 @@ struct ResourceScript {
 // Reads the script at `script`, searching `includeDirectories` in order for included files
 // and payloads not found beside the file that names them. Only regular files are read.
 // Throws ScriptError for anything outside the subset above, a file that cannot be found or
-// read, a resource or string defined twice, and a script that expands (includes read,
-// macros replaced) to more than 250,000 tokens or 4 MiB of text; nothing else is thrown
-// for bad input.
+// read, a resource or string defined twice, a use of a macro that takes more than 10,000
+// tokens (the macros it names counted), and a script that expands (includes read, macros
+// replaced) to more than 250,000 tokens or 4 MiB of text; nothing else is thrown for bad
+// input.
 ResourceScript ReadResourceScript(const std::filesystem::path& script,
                                   const std::vector<std::filesystem::path>& includeDirectories);
 
