@@ -30,21 +30,29 @@ std::u16string ReadProductProperty(const std::u16string& productCode,
   return std::u16string(buffer.data());
 }
 
-void DiscoverProducts(const std::u16string& targets, const ProductRecord& templateRecord) {
-  // 1. Every entry, the last included, is followed by a ";".
-  std::u16string rest = targets + u";";
+std::vector<std::u16string> TargetListEntries(const std::u16string& targets) {
+  std::vector<std::u16string> entries;
+  // 1. Every entry, the last included, ends at a ";" or at the end of the list.
   // 2.-3. Entry by entry while the next one is not empty.
-  for (std::size_t separator = rest.find(u';'); separator != std::u16string::npos && separator > 0;
-       separator = rest.find(u';')) {
+  for (std::size_t start = 0; start < targets.size();) {
+    std::size_t separator = targets.find(u';', start);
+    if (separator == std::u16string::npos) separator = targets.size();
+    if (separator == start) break;
+    entries.push_back(targets.substr(start, separator - start));
+    start = separator + 1;
+  }
+  return entries;
+}
+
+void DiscoverProducts(const std::u16string& targets, const ProductRecord& templateRecord) {
+  for (const std::u16string& code : TargetListEntries(targets)) {
+    if (!IsProductInstalled(code)) continue;
     auto record = std::make_unique<ProductRecord>(templateRecord);
-    record->ProductCode = rest.substr(0, separator);
-    if (IsProductInstalled(record->ProductCode)) {
-      record->InstalledVersion = ReadProductProperty(record->ProductCode, u"VersionString");
-      record->LocalPackage = ReadProductProperty(record->ProductCode, u"LocalPackage");
-      record->ProductName = ReadProductProperty(record->ProductCode, u"ProductName");
-      record->Language = ReadProductProperty(record->ProductCode, u"Language");
-      ProductListAppend(std::move(record));
-    }
-    rest.erase(0, separator + 1);
+    record->ProductCode = code;
+    record->InstalledVersion = ReadProductProperty(code, u"VersionString");
+    record->LocalPackage = ReadProductProperty(code, u"LocalPackage");
+    record->ProductName = ReadProductProperty(code, u"ProductName");
+    record->Language = ReadProductProperty(code, u"Language");
+    ProductListAppend(std::move(record));
   }
 }

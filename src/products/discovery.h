@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "products/product_record.h"
 
@@ -16,9 +17,14 @@ bool IsProductInstalled(const std::u16string& productCode);
 std::u16string ReadProductProperty(const std::u16string& productCode,
                                    const std::u16string& propertyName);
 
-// Walks `targets` (codes separated by ";") entry by entry, and for each installed code
-// appends to ProductList a copy of `templateRecord` with that ProductCode and the
-// product's VersionString, LocalPackage, ProductName and Language. Entries are taken
-// exactly as written; the walk stops at the first empty entry, so a list that begins
-// with ";" yields nothing and ";;" ends it. Codes that are not installed leave nothing.
+// The entries of the target list `targets` (codes separated by ";"), in list order. Entries
+// are taken exactly as written, spaces and letter case included; the walk stops at the first
+// empty entry, so a list that begins with ";" yields nothing and ";;" ends it, while a ";"
+// at the very end adds nothing. Takes time in proportion to the list's length.
+std::vector<std::u16string> TargetListEntries(const std::u16string& targets);
+
+// Walks `targets` by TargetListEntries, and for each installed code appends to ProductList
+// a copy of `templateRecord` with that ProductCode and the product's VersionString,
+// LocalPackage, ProductName and Language, in list order. Codes that are not installed
+// leave nothing.
 void DiscoverProducts(const std::u16string& targets, const ProductRecord& templateRecord);
