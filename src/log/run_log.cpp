@@ -31,46 +31,38 @@ class LastErrorKeeper {
   DWORD code_;
 };
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
+// Line breaks and other control characters as escapes, so that a line stays one line.
+std::u16string Escaped(std::u16string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (char16_t c : text) {
+    if (c == u'\n') {
+      out += u"\\n";
+    } else if (c == u'\r') {
+      out += u"\\r";
+    } else if (c < 0x20 && c != u'\t') {
+      static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+      out += u"\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    } else {
+      out += c;
+    }
   }
+  return out;
 }
 
-// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD, a control character an escape.
-void AppendText(std::string& out, std::u16string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c == u'\n') {
-      out += "\\n";
-    } else if (c == u'\r') {
-      out += "\\r";
-    } else if (c < 0x20 && c != u'\t') {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned>(c));
-      out += escape;
-    } else {
-      AppendUtf8(out, c);
-    }
-  }
+// The line's text in UTF-8, as the installer's own log and every editor read it.
+void AppendUtf8(std::string& out, std::u16string_view text) {
+  if (text.empty()) return;
+  int length = static_cast<int>(text.size());
+  int needed = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return;
+  std::size_t start = out.size();
+  out.resize(start + static_cast<std::size_t>(needed));
+  int written = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data() + start, needed,
+                                    nullptr, nullptr);
+  out.resize(start + static_cast<std::size_t>(written > 0 ? written : 0));
 }
 
 std::string TimeStamp() {
@@ -128,8 +120,10 @@ const std::u16string& RunLogPath() { return LogFullPath; }
 void LogLine(std::initializer_list<std::u16string_view> parts) {
   if (!LogFile) return;
   LastErrorKeeper keeper;
+  std::u16string text;
+  for (std::u16string_view part : parts) text += part;
   std::string line = TimeStamp();
-  for (std::u16string_view part : parts) AppendText(line, part);
+  AppendUtf8(line, Escaped(text));
   line += "\r\n";
   DWORD written = 0;
   if (WriteFile(LogFile.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ==

@@ -215,6 +215,14 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 // stored, the terminator not counted.
 int wsprintfW(LPWSTR buffer, LPCWSTR format, ...);
 
+// Converts `length` UTF-16 units of `text` (-1: up to and with its terminator) to the code
+// page `codePage`; only CP_UTF8 is used, with `flags` 0 and no default character. A lone
+// surrogate becomes U+FFFD. Returns the bytes written into `buffer`, or with `bufferSize`
+// 0 the bytes needed; 0 on failure (ERROR_INSUFFICIENT_BUFFER when they do not fit).
+inline constexpr UINT CP_UTF8 = 65001;
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int length, char* buffer,
+                        int bufferSize, const char* defaultChar, BOOL* usedDefaultChar);
+
 int lstrlenW(LPCWSTR text);
 // Compares two texts ignoring case; 0 when equal, negative or positive otherwise.
 int lstrcmpiW(LPCWSTR first, LPCWSTR second);

@@ -79,3 +79,27 @@ TEST(lstrFunctions, CopyAndLength) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WideCharToMultiByte, UTF8WithTheSizeAskedFirst) {
+  const char16_t text[] = u"K\u00FC\u65E5\U0001F600\xD800!";
+  const std::string expected = "K\xC3\xBC\xE6\x97\xA5\xF0\x9F\x98\x80\xEF\xBF\xBD!";
+  int length = static_cast<int>(std::char_traits<char16_t>::length(text));
+  ASSERT_EQ(WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr),
+            static_cast<int>(expected.size()));
+  std::string out(expected.size(), '\0');
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), static_cast<int>(out.size()),
+                                nullptr, nullptr),
+            static_cast<int>(expected.size()));
+  EXPECT_EQ(out, expected);
+  // -1 takes the terminator too; a buffer one byte short takes nothing.
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr),
+            static_cast<int>(expected.size()) + 1);
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(),
+                                static_cast<int>(out.size()) - 1, nullptr, nullptr),
+            0);
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+}
+
+}  // namespace

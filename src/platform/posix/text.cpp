@@ -184,6 +184,27 @@ int wsprintfW(LPWSTR buffer, LPCWSTR format, ...) {
   return static_cast<int>(text.size());
 }
 
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int length, char* buffer,
+                        int bufferSize, const char* defaultChar, BOOL* usedDefaultChar) {
+  if (codePage != CP_UTF8 || flags != 0 || defaultChar != nullptr || usedDefaultChar != nullptr ||
+      text == nullptr || length < -1 || length == 0 || bufferSize < 0 ||
+      (bufferSize > 0 && buffer == nullptr)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  // -1: the whole text and its terminator.
+  std::size_t units = length == -1 ? static_cast<std::size_t>(lstrlenW(text)) + 1
+                                   : static_cast<std::size_t>(length);
+  std::string bytes = posix::ToUtf8(std::u16string_view(text, units));
+  if (bufferSize == 0) return static_cast<int>(bytes.size());
+  if (bytes.size() > static_cast<std::size_t>(bufferSize)) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  bytes.copy(buffer, bytes.size());
+  return static_cast<int>(bytes.size());
+}
+
 int lstrlenW(LPCWSTR text) {
   if (text == nullptr) return 0;
   int length = 0;

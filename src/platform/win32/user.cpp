@@ -21,6 +21,12 @@ int wsprintfW(LPWSTR buffer, LPCWSTR format, ...) {
   return count;
 }
 
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int length, char* buffer,
+                        int bufferSize, const char* defaultChar, BOOL* usedDefaultChar) {
+  return ::WideCharToMultiByte(codePage, flags, Wide(text), length, buffer, bufferSize, defaultChar,
+                               usedDefaultChar);
+}
+
 int lstrlenW(LPCWSTR text) { return ::lstrlenW(Wide(text)); }
 int lstrcmpiW(LPCWSTR first, LPCWSTR second) { return ::lstrcmpiW(Wide(first), Wide(second)); }
 LPWSTR lstrcpyW(LPWSTR destination, LPCWSTR source) {
