@@ -9,6 +9,13 @@
 
 using namespace platform;
 
+namespace {
+
+// The box's caption: fixed, not from the string tables.
+constexpr char16_t kCaption[] = u"List of Products";
+
+}  // namespace
+
 void ShowProductList() {
   // 1. The package to a fresh temporary file; it stays there afterwards.
   std::u16string packagePath;
@@ -25,7 +32,7 @@ void ShowProductList() {
              u")"});
   }
   // 3. Shown even in a quiet run, hence not through ShowMessage.
-  int answer = MessageBoxW(nullptr, targets.c_str(), u"List of Products",
-                           MB_OK | MB_SETFOREGROUND | MB_TOPMOST);
-  LogLine({u"box \"List of Products\": ", LogQuoted(targets), u" answered ", LogNumber(answer)});
+  int answer =
+      MessageBoxW(nullptr, targets.c_str(), kCaption, MB_OK | MB_SETFOREGROUND | MB_TOPMOST);
+  LogBox(0, kCaption, targets, answer);
 }

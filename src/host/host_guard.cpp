@@ -75,8 +75,7 @@ bool ConfirmHostClosed() {
       break;
     }
     int answer = MessageBoxW(nullptr, text.data(), caption.c_str(), kGuardBoxStyle);
-    LogLine({u"message ", LogNumber(kTextProgramsRunning), u" ", LogQuoted(caption), u": ",
-             LogQuoted(text.data()), u" answered ", LogNumber(answer)});
+    LogBox(kTextProgramsRunning, caption, text.data(), answer);
     if (answer == IDCANCEL) break;
   }
 

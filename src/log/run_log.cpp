@@ -133,6 +133,11 @@ void LogLine(std::initializer_list<std::u16string_view> parts) {
   }
 }
 
+void LogBox(UINT id, std::u16string_view caption, std::u16string_view text, int answer) {
+  LogLine({id != 0 ? u"message " + LogNumber(id) : u"box", u" ", LogQuoted(caption), u": ",
+           LogQuoted(text), u" answered ", LogNumber(answer)});
+}
+
 std::u16string LogNumber(long long value) {
   std::string digits = std::to_string(value);
   return std::u16string(digits.begin(), digits.end());

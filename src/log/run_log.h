@@ -28,6 +28,10 @@ const std::u16string& RunLogPath();
 // closes the log for the rest of the run. The thread's last-error code is kept.
 void LogLine(std::initializer_list<std::u16string_view> parts);
 
+// The line of one message box that was shown: "message ID" (or "box" for one without a
+// message id, 0), its caption and text in double quotes and the button that answered it.
+void LogBox(platform::UINT id, std::u16string_view caption, std::u16string_view text, int answer);
+
 // Decimal text of a number, and a text in double quotes, for composing lines.
 std::u16string LogNumber(long long value);
 std::u16string LogQuoted(std::u16string_view text);

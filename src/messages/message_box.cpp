@@ -138,8 +138,7 @@ void ShowMessage(UINT id) {
 
   // 7. The box, modal and without owner; its answer is only logged.
   int answer = platform::MessageBoxW(nullptr, text.c_str(), caption.c_str(), style);
-  LogLine({u"message ", LogNumber(id), u" ", LogQuoted(caption), u": ", LogQuoted(text),
-           u" answered ", LogNumber(answer)});
+  LogBox(id, caption, text, answer);
 
   // 8. The caller finds the code as it left it.
   platform::SetLastError(code);
