@@ -179,34 +179,6 @@ std::vector<std::string> RecordTexts(LibmsiRecord* record) {
   return texts;
 }
 
-// One value bound to a "?" of a statement, with the type of the column it stands for.
-struct Parameter {
-  FieldValue Value;
-  std::string Type;
-};
-
-// Runs one statement with its parameters; the rows it yields when asked for them.
-bool RunStatement(LibmsiDatabase* database, const std::string& sql,
-                  const std::vector<Parameter>& parameters, std::size_t* rowCount = nullptr) {
-  GErrorHolder error;
-  GObjectPtr<LibmsiQuery> query(libmsi_query_new(database, sql.c_str(), &error.Error));
-  if (!query) return false;
-  GObjectPtr<LibmsiRecord> bound(libmsi_record_new(static_cast<guint>(parameters.size())));
-  for (std::size_t i = 0; i < parameters.size(); ++i) {
-    WriteField(bound.get(), static_cast<guint>(i + 1), parameters[i].Value, parameters[i].Type);
-  }
-  bool ok =
-      libmsi_query_execute(query.get(), parameters.empty() ? nullptr : bound.get(), &error.Error);
-  if (ok && rowCount != nullptr) {
-    *rowCount = 0;
-    while (GObjectPtr<LibmsiRecord> row{libmsi_query_fetch(query.get(), nullptr)}) ++*rowCount;
-  }
-  libmsi_query_close(query.get(), nullptr);
-  return ok;
-}
-
-std::string Quoted(const std::string& name) { return "`" + name + "`"; }
-
 // The one row a query selects, with its columns and their types; false when there is not
 // exactly one.
 bool ReadWholeRow(LibmsiDatabase* database, const std::string& sql,

@@ -137,6 +137,27 @@ void WriteField(LibmsiRecord* record, guint field, const FieldValue& value,
   }
 }
 
+bool RunStatement(LibmsiDatabase* database, const std::string& sql,
+                  const std::vector<Parameter>& parameters, std::size_t* rowCount) {
+  GErrorHolder error;
+  GObjectPtr<LibmsiQuery> query(libmsi_query_new(database, sql.c_str(), &error.Error));
+  if (!query) return false;
+  GObjectPtr<LibmsiRecord> bound(libmsi_record_new(static_cast<guint>(parameters.size())));
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    WriteField(bound.get(), static_cast<guint>(i + 1), parameters[i].Value, parameters[i].Type);
+  }
+  bool ok =
+      libmsi_query_execute(query.get(), parameters.empty() ? nullptr : bound.get(), &error.Error);
+  if (ok && rowCount != nullptr) {
+    *rowCount = 0;
+    while (GObjectPtr<LibmsiRecord> row{libmsi_query_fetch(query.get(), nullptr)}) ++*rowCount;
+  }
+  libmsi_query_close(query.get(), nullptr);
+  return ok;
+}
+
+std::string Quoted(const std::string& name) { return "`" + name + "`"; }
+
 }  // namespace platform::posix
 
 // libmsi (0.101) leaks small blocks of its own in its SQL parser, table import and commit;

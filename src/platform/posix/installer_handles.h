@@ -140,4 +140,18 @@ FieldValue ReadField(LibmsiRecord* record, guint field);
 void WriteField(LibmsiRecord* record, guint field, const FieldValue& value,
                 const std::string& type);
 
+// One value bound to a "?" of a statement, with the type of the column it stands for.
+struct Parameter {
+  FieldValue Value;
+  std::string Type;
+};
+
+// Runs one statement of `database` with its parameters. True when it executed; with
+// `rowCount`, the number of rows it yields is stored there.
+bool RunStatement(LibmsiDatabase* database, const std::string& sql,
+                  const std::vector<Parameter>& parameters, std::size_t* rowCount = nullptr);
+
+// A table or column name quoted for a statement: `name`.
+std::string Quoted(const std::string& name);
+
 }  // namespace platform::posix

@@ -223,31 +223,22 @@ struct TableColumn {
   }
 };
 
+// Runs `sql` with `values` (a transform's texts, null for none) bound as the columns of
+// `types` take them.
 bool RunQuery(LibmsiDatabase* database, const std::string& sql,
               const std::vector<std::optional<std::string>>& values,
               const std::vector<TableColumn>& types, std::size_t* rows = nullptr) {
-  GErrorHolder error;
-  GObjectPtr<LibmsiQuery> query(libmsi_query_new(database, sql.c_str(), &error.Error));
-  if (!query) return false;
-  GObjectPtr<LibmsiRecord> bound(libmsi_record_new(static_cast<guint>(values.size())));
+  std::vector<Parameter> parameters;
   for (std::size_t i = 0; i < values.size(); ++i) {
     FieldValue value;
     value.IsNull = !values[i].has_value();
     value.Text = values[i].value_or("");
     value.IsInteger = !types[i].IsString() && !value.IsNull;
     if (value.IsInteger) value.Integer = std::atoi(value.Text.c_str());
-    WriteField(bound.get(), static_cast<guint>(i + 1), value, types[i].Type);
+    parameters.push_back({value, types[i].Type});
   }
-  bool ok = libmsi_query_execute(query.get(), values.empty() ? nullptr : bound.get(), &error.Error);
-  if (ok && rows != nullptr) {
-    *rows = 0;
-    while (GObjectPtr<LibmsiRecord> row{libmsi_query_fetch(query.get(), nullptr)}) ++*rows;
-  }
-  libmsi_query_close(query.get(), nullptr);
-  return ok;
+  return RunStatement(database, sql, parameters, rows);
 }
-
-std::string Quoted(const std::string& name) { return "`" + name + "`"; }
 
 // The columns of `table` in `database`; empty when there is no such table.
 std::vector<TableColumn> ColumnsOf(LibmsiDatabase* database, const std::string& table) {
